@@ -1,0 +1,48 @@
+# The README's commands. `make test` installs what is missing, builds and runs
+# every test; `make test SANITIZE=address,undefined` (or thread) does the same
+# in a build folder of its own with the sanitizers on.
+SANITIZE ?=
+JOBS ?= 2
+CTEST_ARGS ?=
+
+comma := ,
+empty :=
+space := $(empty) $(empty)
+ifeq ($(SANITIZE),)
+BUILD_DIR ?= build
+CMAKE_SAN :=
+else
+BUILD_DIR ?= build-$(subst $(comma),-,$(SANITIZE))
+CMAKE_SAN := -DTALLYSCOPE_SANITIZE="$(subst $(comma),;,$(SANITIZE))"
+endif
+
+# Any sanitizer report fails the run.
+export ASAN_OPTIONS ?= detect_leaks=1:abort_on_error=1:strict_string_checks=1
+export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
+export TSAN_OPTIONS ?= halt_on_error=1:second_deadlock_stack=1
+export QT_QPA_PLATFORM ?= offscreen
+
+.PHONY: deps configure build test bench format clean
+
+deps:
+	@scripts/install-deps
+
+configure: deps
+	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_SAN) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD_DIR) -j$(JOBS)
+
+test: build
+	cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS) --timeout 300 $(CTEST_ARGS)
+
+bench: deps
+	@cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build build-bench -j$(JOBS) --target benches
+	@for b in build-bench/bench/*_bench; do echo "== $$b"; $$b || exit 1; done
+
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build build-* 
