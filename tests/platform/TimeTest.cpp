@@ -82,6 +82,9 @@ TEST(FileTime, TicksAtOrAbove2To63AreRefused) {
     EXPECT_EQ(2002, st.wYear);
     EXPECT_TRUE(fileTimeToSystemTime(fromTicks((uint64_t{1} << 63) - 1), st));
     EXPECT_EQ(30828, st.wYear);
+    FILETIME ft;
+    EXPECT_TRUE(systemTimeToFileTime(fields(30828, 9, 14, 2, 48, 5, 477), ft));
+    EXPECT_FALSE(systemTimeToFileTime(fields(30828, 9, 14, 2, 48, 6), ft));
 }
 
 TEST(FileTime, SystemTimeIsUtc) {

@@ -30,7 +30,7 @@ inline FILETIME fromTicks(uint64_t ticks) {
 }
 
 /// Fields to ticks. Returns false and leaves `out` unchanged when the fields do
-/// not form a valid date and time from 1601 to 30827.
+/// not form a valid date and time from 1601 on, or give ticks at or above 2^63.
 bool systemTimeToFileTime(const SYSTEMTIME& in, FILETIME& out);
 
 /// Ticks to fields, day of week included. Returns false and leaves `out`
