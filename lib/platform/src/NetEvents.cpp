@@ -1,0 +1,500 @@
+#include "tarn/platform/NetEvents.h"
+
+#include "tarn/platform/WinSockErrors.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <fcntl.h>
+#include <mutex>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/epoll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+namespace tarn::platform {
+
+namespace {
+
+// What the layer knows of a handle's connection; it decides which events can
+// be recorded at all. Connect and close are each reported once because they
+// move the handle on to a state that no longer reports them.
+enum class Kind : uint8_t {
+    Unknown,     // never seen: learnt from the kernel at the first selection
+    Idle,        // a TCP socket never connected (polls as OUT|HUP: ignored)
+    Connecting,  // netConnect issued, outcome not yet recorded
+    Connected,
+    PeerClosed,  // FD_CLOSE(0) recorded; reads and writes still reported
+    Dead,        // reset, failed or errored: nothing is reported any more
+    Listening,
+};
+
+// One handle's record of network events.
+struct Record {
+    SocketEvent* owner = nullptr;  // the event it is selected into; not owned
+    uint32_t gen = 0;              // bumped on every reset and new selection
+    long mask = 0;                 // the selected events
+    Kind kind = Kind::Unknown;
+    uint8_t enabled = 0;           // events that may be recorded now
+    uint8_t pending = 0;           // recorded, not yet enumerated
+    bool requeued = false;         // a look-again is queued in the epoll set
+    bool wasConnected = false;     // a connection existed on it at some time
+    int errors[FD_MAX_EVENTS] = {};
+};
+
+// The layer's one lock: guards the table and every SocketEvent's signalled_
+// and members_. Never held while calling out of the layer; held over short
+// non-blocking system calls only (epoll_ctl, getsockopt, ioctl).
+std::mutex gLock;
+std::vector<Record> gTable;  // indexed by handle number; guarded by gLock
+
+// Edge-triggered: the kernel reports a change once, and a look-again is asked
+// for explicitly (requeue), so nothing level-triggered can make the loop spin.
+constexpr uint32_t kEpollEvents = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLPRI | EPOLLET;
+constexpr int kDrainBatch = 64;
+constexpr int kMaxDrainRounds = 64;
+
+Record* find(int fd) {
+    if (fd < 0 || static_cast<size_t>(fd) >= gTable.size()) return nullptr;
+    return &gTable[static_cast<size_t>(fd)];
+}
+
+// The record of fd, made if need be. Invalidates pointers from find().
+Record& slot(int fd) {
+    if (static_cast<size_t>(fd) >= gTable.size()) gTable.resize(static_cast<size_t>(fd) + 1);
+    return gTable[static_cast<size_t>(fd)];
+}
+
+epoll_event makeEpollEvent(int fd, uint32_t gen) {
+    epoll_event ev{};
+    ev.events = kEpollEvents;
+    ev.data.u64 = (uint64_t{gen} << 32) | static_cast<uint32_t>(fd);
+    return ev;
+}
+
+int socketError(int fd) {
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return errno;
+    return err;
+}
+
+int bytesAvailable(int fd) {
+    int n = 0;
+    if (::ioctl(fd, FIONREAD, &n) != 0) return 0;
+    return n;
+}
+
+// The close error WinSock gives for a connection that failed with err.
+int closeError(int err) {
+    return (err == ECONNRESET || err == EPIPE) ? WSAECONNRESET : wsaErrorFromErrno(err);
+}
+
+// What the kernel says about a handle the layer has not followed. Unknown with
+// *err set when it is no open socket.
+Kind learnKind(int fd, int* err) {
+    int listening = 0;
+    socklen_t len = sizeof listening;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &len) != 0) {
+        *err = errno;
+        return Kind::Unknown;
+    }
+    if (listening != 0) return Kind::Listening;
+    sockaddr_storage peer{};
+    socklen_t peerLen = sizeof peer;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLen) == 0) return Kind::Connected;
+    tcp_info info{};
+    len = sizeof info;
+    if (::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &len) == 0 && info.tcpi_state == TCP_SYN_SENT) {
+        return Kind::Connecting;
+    }
+    return Kind::Idle;
+}
+
+}  // namespace
+
+// The parts of a SocketEvent the layer's free functions touch; gLock held.
+struct SocketEventAccess {
+    static int epfd(const SocketEvent& e) { return e.epfd_; }
+    static void signal(SocketEvent& e) { e.signalled_ = true; }
+    static void join(SocketEvent& e) { ++e.members_; }
+    static void leave(SocketEvent& e) { --e.members_; }
+};
+
+namespace {
+
+// Records event `bit` with `error` if it is selected and enabled. gLock held.
+void record(Record& r, int bit, int error) {
+    const uint8_t ev = static_cast<uint8_t>(1u << bit);
+    if ((r.mask & ev) == 0 || (r.enabled & ev) == 0) return;
+    r.enabled = static_cast<uint8_t>(r.enabled & ~ev);
+    r.pending = static_cast<uint8_t>(r.pending | ev);
+    r.errors[bit] = error;
+    if (r.owner != nullptr) SocketEventAccess::signal(*r.owner);
+}
+
+// Drops r from its selection. gLock held.
+void unselect(int fd, Record& r) {
+    if (r.owner == nullptr) return;
+    ::epoll_ctl(SocketEventAccess::epfd(*r.owner), EPOLL_CTL_DEL, fd, nullptr);
+    SocketEventAccess::leave(*r.owner);
+    r.owner = nullptr;
+}
+
+// Forgets everything about fd: its number is about to be reused, or was.
+void resetRecord(int fd, Record& r) {
+    unselect(fd, r);
+    const uint32_t gen = r.gen + 1;
+    r = Record{};
+    r.gen = gen;
+}
+
+// Asks the epoll set to look at fd again at the next drain (the kernel queues
+// it if anything is ready then), so that a condition that still holds after a
+// receive or accept is recorded although no new edge will come. gLock held.
+void requeue(int fd, Record& r, bool force) {
+    if (r.owner == nullptr || (r.requeued && !force)) return;
+    epoll_event ev = makeEpollEvent(fd, r.gen);
+    if (::epoll_ctl(SocketEventAccess::epfd(*r.owner), EPOLL_CTL_MOD, fd, &ev) == 0) r.requeued = true;
+}
+
+// Turns what epoll reports for fd into recorded events. gLock held.
+void apply(int fd, Record& r, uint32_t revents) {
+    switch (r.kind) {
+    case Kind::Listening:
+        if ((revents & EPOLLIN) != 0) record(r, FD_ACCEPT_BIT, 0);
+        return;
+    case Kind::Connecting: {
+        if ((revents & (EPOLLOUT | EPOLLERR | EPOLLHUP)) == 0) return;
+        const int err = socketError(fd);
+        if (err == ECONNRESET || err == EPIPE) {
+            // It was connected and reset before anyone looked.
+            r.kind = Kind::Dead;
+            r.wasConnected = true;
+            record(r, FD_CONNECT_BIT, 0);
+            record(r, FD_CLOSE_BIT, WSAECONNRESET);
+            return;
+        }
+        if (err != 0) {
+            // A failed connect is the connect event alone: the handle polls
+            // as hung up too, but it was never connected, so no close.
+            r.kind = Kind::Dead;
+            record(r, FD_CONNECT_BIT, wsaErrorFromErrno(err));
+            return;
+        }
+        if ((revents & EPOLLOUT) == 0) return;
+        r.kind = Kind::Connected;
+        r.wasConnected = true;
+        record(r, FD_CONNECT_BIT, 0);
+        record(r, FD_WRITE_BIT, 0);
+        [[fallthrough]];  // data or a close may have come with it
+    }
+    case Kind::Connected:
+    case Kind::PeerClosed: {
+        if ((revents & EPOLLERR) != 0) {
+            const int err = socketError(fd);
+            if (err != 0) {
+                // A reset or failure: one close with its error, and nothing
+                // else pending for the dead connection.
+                const bool report = r.kind == Kind::Connected;
+                r.kind = Kind::Dead;
+                r.pending = static_cast<uint8_t>(r.pending & ~(FD_READ | FD_WRITE | FD_OOB));
+                if (report) record(r, FD_CLOSE_BIT, closeError(err));
+                return;
+            }
+        }
+        const bool hungUp = (revents & (EPOLLRDHUP | EPOLLHUP)) != 0;
+        if ((revents & EPOLLPRI) != 0) record(r, FD_OOB_BIT, 0);
+        // At the end of the stream the handle polls readable for ever: only
+        // data still waiting makes a read event then.
+        if ((revents & EPOLLIN) != 0 && (!hungUp || bytesAvailable(fd) > 0)) record(r, FD_READ_BIT, 0);
+        if ((revents & EPOLLOUT) != 0) record(r, FD_WRITE_BIT, 0);
+        if (hungUp && r.kind == Kind::Connected) {
+            r.kind = Kind::PeerClosed;
+            record(r, FD_CLOSE_BIT, 0);
+        }
+        return;
+    }
+    case Kind::Unknown:
+    case Kind::Idle:
+    case Kind::Dead:
+        return;
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<SocketEvent> SocketEvent::create() {
+    const int fd = ::epoll_create1(EPOLL_CLOEXEC);
+    if (fd < 0) return nullptr;
+    return std::unique_ptr<SocketEvent>(new SocketEvent(fd));
+}
+
+SocketEvent::~SocketEvent() {
+    {
+        std::lock_guard<std::mutex> lock(gLock);
+        for (size_t fd = 0; members_ > 0 && fd < gTable.size(); ++fd) {
+            Record& r = gTable[fd];
+            if (r.owner != this) continue;
+            r.owner = nullptr;
+            r.pending = 0;
+            ++r.gen;
+            --members_;
+        }
+    }
+    ::close(epfd_);
+}
+
+void SocketEvent::drain() {
+    epoll_event events[kDrainBatch];
+    for (int round = 0; round < kMaxDrainRounds; ++round) {
+        const int n = ::epoll_wait(epfd_, events, kDrainBatch, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        {
+            std::lock_guard<std::mutex> lock(gLock);
+            for (int i = 0; i < n; ++i) {
+                const int fd = static_cast<int>(static_cast<uint32_t>(events[i].data.u64));
+                const auto gen = static_cast<uint32_t>(events[i].data.u64 >> 32);
+                Record* r = find(fd);
+                // A report for a number closed and reused since is stale.
+                if (r == nullptr || r->owner != this || r->gen != gen) continue;
+                r->requeued = false;
+                apply(fd, *r, events[i].events);
+            }
+        }
+        if (n < kDrainBatch) return;
+    }
+}
+
+bool SocketEvent::tryAcquire() {
+    drain();
+    std::lock_guard<std::mutex> lock(gLock);
+    return signalled_;
+}
+
+int SocketEvent::select(SocketHandle handle, long mask) {
+    if (handle < 0) return -WSAENOTSOCK;
+    if ((mask & FD_ALL_EVENTS) == 0) {
+        deselect(handle);
+        return 0;
+    }
+    std::lock_guard<std::mutex> lock(gLock);
+    Record& r = slot(handle);
+    if (r.owner == this) {
+        // Already watched: a new registration would re-queue a ready handle
+        // and report again what was reported.
+        r.mask = mask & FD_ALL_EVENTS;
+        return 0;
+    }
+    unselect(handle, r);
+    const int flags = ::fcntl(handle, F_GETFL);
+    if (flags < 0 || ::fcntl(handle, F_SETFL, flags | O_NONBLOCK) < 0) return -wsaLastError();
+    if (r.kind == Kind::Unknown || r.kind == Kind::Idle) {
+        int err = 0;
+        const Kind k = learnKind(handle, &err);
+        if (k == Kind::Unknown) return -wsaErrorFromErrno(err);
+        r.kind = k;
+        r.wasConnected = k == Kind::Connected;
+    }
+    ++r.gen;
+    r.mask = mask & FD_ALL_EVENTS;
+    r.enabled = static_cast<uint8_t>(FD_ALL_EVENTS);
+    r.requeued = false;
+    // Registering looks at the handle at once: what already holds (data,
+    // queued connections, a finished connect, a writable connection) is
+    // recorded at the next look.
+    epoll_event ev = makeEpollEvent(handle, r.gen);
+    if (::epoll_ctl(epfd_, EPOLL_CTL_ADD, handle, &ev) != 0) {
+        if (errno != EEXIST || ::epoll_ctl(epfd_, EPOLL_CTL_MOD, handle, &ev) != 0) return -wsaLastError();
+    }
+    r.owner = this;
+    ++members_;
+    if (r.pending != 0) signalled_ = true;
+    return 0;
+}
+
+void SocketEvent::deselect(SocketHandle handle) {
+    std::lock_guard<std::mutex> lock(gLock);
+    Record* r = find(handle);
+    if (r == nullptr || r->owner != this) return;
+    unselect(handle, *r);
+    r->pending = 0;
+    ++r->gen;
+}
+
+void SocketEvent::reset() {
+    std::lock_guard<std::mutex> lock(gLock);
+    signalled_ = false;
+}
+
+int SocketEvent::enumerate(SocketHandle handle, NetworkEvents& out) { return enumNetworkEvents(handle, out); }
+
+int enumNetworkEvents(SocketHandle handle, NetworkEvents& out) {
+    out = NetworkEvents{};
+    if (handle < 0) return -WSAENOTSOCK;
+    std::lock_guard<std::mutex> lock(gLock);
+    Record* r = find(handle);
+    if (r == nullptr) return 0;
+    out.lNetworkEvents = r->pending;
+    for (int bit = 0; bit < FD_MAX_EVENTS; ++bit) {
+        if ((r->pending & (1u << bit)) != 0) out.iErrorCode[bit] = r->errors[bit];
+        r->errors[bit] = 0;
+    }
+    r->pending = 0;
+    // A look-again queued earlier may have found nothing ready and been
+    // dropped unseen; the handler that follows may ask for a new one.
+    r->requeued = false;
+    return 0;
+}
+
+int netSocket(bool nonBlocking) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0);
+    if (fd < 0) return -wsaLastError();
+    std::lock_guard<std::mutex> lock(gLock);
+    Record& r = slot(fd);
+    resetRecord(fd, r);
+    r.kind = Kind::Idle;
+    return fd;
+}
+
+int netConnect(SocketHandle handle, const sockaddr_in& to) {
+    if (handle < 0) return -WSAENOTSOCK;
+    {
+        std::lock_guard<std::mutex> lock(gLock);
+        Record& r = slot(handle);
+        // Linux would answer a second connect on an established handle with
+        // success once, and the connect event would come again.
+        if (r.kind == Kind::Connected || r.kind == Kind::PeerClosed) return -WSAEISCONN;
+        if (r.kind == Kind::Connecting) return -WSAEALREADY;
+        // Connecting before the call, so that the outcome finds the handle
+        // ready for it however soon it comes.
+        r.kind = Kind::Connecting;
+        r.enabled = static_cast<uint8_t>(FD_ALL_EVENTS);
+        r.pending = static_cast<uint8_t>(r.pending & ~(FD_CONNECT | FD_CLOSE));
+    }
+    const int rc = ::connect(handle, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    const int err = rc == 0 ? 0 : errno;
+    std::lock_guard<std::mutex> lock(gLock);
+    Record* r = find(handle);
+    if (rc == 0) {
+        // Connected at once: the connect event still reports it.
+        if (r != nullptr) requeue(handle, *r, true);
+        return 0;
+    }
+    // EINTR: the connect goes on in the background, like EINPROGRESS.
+    if (err == EINPROGRESS || err == EINTR) return -WSAEWOULDBLOCK;
+    // Failed at once: reported here, by no event.
+    if (r != nullptr) r->kind = err == EISCONN ? Kind::Connected : Kind::Idle;
+    return -wsaErrorFromErrno(err);
+}
+
+int netListen(SocketHandle handle, int backlog) {
+    if (::listen(handle, backlog) != 0) return -wsaLastError();
+    std::lock_guard<std::mutex> lock(gLock);
+    Record& r = slot(handle);
+    r.kind = Kind::Listening;
+    r.enabled = static_cast<uint8_t>(r.enabled | FD_ACCEPT);
+    return 0;
+}
+
+int netAccept(SocketHandle handle, sockaddr_in* peer) {
+    {
+        // Enabled before the call: a connection that arrives in between is
+        // then recorded rather than lost (at worst reported once too often).
+        std::lock_guard<std::mutex> lock(gLock);
+        if (Record* r = find(handle)) r->enabled = static_cast<uint8_t>(r->enabled | FD_ACCEPT);
+    }
+    sockaddr_in from{};
+    socklen_t len = sizeof from;
+    int fd;
+    do {
+        fd = ::accept4(handle, reinterpret_cast<sockaddr*>(&from), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        const int err = errno;
+        if (err == ECONNABORTED) {
+            // That one vanished; others may still be queued.
+            std::lock_guard<std::mutex> lock(gLock);
+            if (Record* r = find(handle)) requeue(handle, *r, false);
+        }
+        // EMFILE and ENFILE are not looked at again here: the next connection
+        // or the caller's own retry reports them, never a spin.
+        return -wsaErrorFromErrno(err);
+    }
+    if (peer != nullptr) *peer = from;
+    std::lock_guard<std::mutex> lock(gLock);
+    Record& accepted = slot(fd);
+    resetRecord(fd, accepted);
+    accepted.kind = Kind::Connected;
+    accepted.wasConnected = true;
+    if (Record* r = find(handle)) requeue(handle, *r, false);  // more may be queued
+    return fd;
+}
+
+ssize_t netRecv(SocketHandle handle, void* buffer, size_t length, int flags) {
+    {
+        // Enabled before the call, as in netAccept.
+        std::lock_guard<std::mutex> lock(gLock);
+        if (Record* r = find(handle)) r->enabled = static_cast<uint8_t>(r->enabled | FD_READ | FD_OOB);
+    }
+    ssize_t n;
+    do {
+        n = ::recv(handle, buffer, length, flags);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return -wsaLastError();
+    if (length > 0 && static_cast<size_t>(n) == length) {
+        // A full buffer: data may remain, and no new edge would say so.
+        std::lock_guard<std::mutex> lock(gLock);
+        if (Record* r = find(handle)) requeue(handle, *r, false);
+    }
+    return n;
+}
+
+ssize_t netSend(SocketHandle handle, const void* data, size_t length, int flags) {
+    ssize_t n;
+    do {
+        n = ::send(handle, data, length, flags | MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    if (n >= 0) return n;
+    const int err = errno;
+    std::lock_guard<std::mutex> lock(gLock);
+    Record* r = find(handle);
+    if (r != nullptr && (err == EAGAIN || err == EWOULDBLOCK)) {
+        // Room may have come back since the send failed; the look-again
+        // records the write event then, whichever thread sent.
+        r->enabled = static_cast<uint8_t>(r->enabled | FD_WRITE);
+        requeue(handle, *r, true);
+    }
+    // Linux says EPIPE for a TCP handle that never was connected too.
+    if (r != nullptr && err == EPIPE && r->kind != Kind::Unknown && !r->wasConnected) return -WSAENOTCONN;
+    return -wsaErrorFromErrno(err);
+}
+
+int netShutdown(SocketHandle handle, int how) {
+    if (::shutdown(handle, how) != 0) return -wsaLastError();
+    return 0;
+}
+
+int netClose(SocketHandle handle) {
+    if (handle < 0) return -WSAENOTSOCK;
+    {
+        std::lock_guard<std::mutex> lock(gLock);
+        if (Record* r = find(handle)) resetRecord(handle, *r);
+    }
+    // Not retried on EINTR: the descriptor is gone either way on Linux.
+    if (::close(handle) != 0 && errno != EINTR) return -wsaLastError();
+    return 0;
+}
+
+void netRearm(SocketHandle handle, long events, bool mayRemain) {
+    std::lock_guard<std::mutex> lock(gLock);
+    Record* r = find(handle);
+    if (r == nullptr) return;
+    r->enabled = static_cast<uint8_t>(r->enabled | (events & FD_ALL_EVENTS));
+    if (mayRemain || (events & FD_WRITE) != 0) requeue(handle, *r, (events & FD_WRITE) != 0);
+}
+
+}  // namespace tarn::platform

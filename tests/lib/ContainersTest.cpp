@@ -1,0 +1,457 @@
+#include "tarn/QuorException.h"
+#include "tarn/TBatchQueue.h"
+#include "tarn/TList.h"
+#include "tarn/TPriorityQueue.h"
+#include "tarn/TQueue.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+using tarn::PriorityData;
+using tarn::QuorException;
+using tarn::TBatchQueue;
+using tarn::TList;
+using tarn::TPriorityQueue;
+using tarn::TQueue;
+
+namespace {
+
+const char* const kRemoveMsg = "TList::remove(): value does not exist";
+const char* const kIteratorMsg = "TList::Iterator::iterator(): the interator is null.";
+const char* const kStepMsg = "TList::Iterator::Step(): No more entries.  Unable to step.";
+const char* const kPopMsg = "pop(): the list is empty.  Nothing to pop.";
+const char* const kPeekMsg = "peek(): the list is empty.  Nothing to peek at.";
+
+// Runs `op` and checks that it raised a QuorException with exactly `message`.
+void expectQuor(const std::function<void()>& op, const char* message) {
+    try {
+        op();
+        ADD_FAILURE() << "no exception, expected \"" << message << "\"";
+    } catch (const QuorException& e) {
+        EXPECT_EQ(std::string(message), std::string(e.getMessage()));
+    } catch (...) {
+        ADD_FAILURE() << "an exception other than QuorException";
+    }
+}
+
+// Checks every link invariant and returns the values front to back.
+template <typename T>
+std::vector<T> contents(const TList<T>& list) {
+    std::vector<T> out;
+    using Node = typename TList<T>::Node;
+    const Node* n = list.first();
+    const Node* prev = nullptr;
+    if (list.getCount() == 0) {
+        EXPECT_EQ(nullptr, list.first());
+        EXPECT_EQ(nullptr, list.last());
+    }
+    while (n != nullptr && out.size() <= static_cast<size_t>(list.getCount())) {
+        EXPECT_EQ(prev, n->prev) << "broken prev link at position " << out.size();
+        out.push_back(n->value);
+        prev = n;
+        n = n->next;
+    }
+    EXPECT_EQ(prev, list.last()) << "tail is not the last node";
+    EXPECT_EQ(static_cast<size_t>(list.getCount()), out.size()) << "count disagrees with the links";
+    return out;
+}
+
+// Equal by key only, so that equal values stay distinguishable by tag.
+struct Item {
+    int key;
+    int tag;
+    bool operator==(const Item& o) const { return key == o.key; }
+};
+
+std::vector<int> tags(const TList<Item>& list) {
+    std::vector<int> out;
+    for (const Item& i : contents(list)) out.push_back(i.tag);
+    return out;
+}
+
+using Ints = std::vector<int>;
+
+}  // namespace
+
+// ---- TList
+
+TEST(TList, AddAppendsAndReturnsTheCount) {
+    TList<int> list;
+    EXPECT_EQ(Ints{}, contents(list));
+    EXPECT_EQ(1, list.add(10));
+    EXPECT_EQ(2, list.add(20));
+    EXPECT_EQ(3, list.add(30));
+    EXPECT_EQ((Ints{10, 20, 30}), contents(list));
+}
+
+TEST(TList, RemoveByValueKeepsTheLinksAtEveryPosition) {
+    TList<int> list;
+    for (int v : {1, 2, 3, 4, 5}) list.add(v);
+    list.remove(3);  // middle
+    EXPECT_EQ((Ints{1, 2, 4, 5}), contents(list));
+    list.remove(1);  // head
+    EXPECT_EQ((Ints{2, 4, 5}), contents(list));
+    list.remove(5);  // tail
+    EXPECT_EQ((Ints{2, 4}), contents(list));
+    list.remove(4);
+    list.remove(2);  // the only one
+    EXPECT_EQ(Ints{}, contents(list));
+    EXPECT_EQ(1, list.add(7));
+    EXPECT_EQ(Ints{7}, contents(list));
+}
+
+TEST(TList, RemoveTakesOnlyTheFirstOfEqualValues) {
+    TList<Item> list;
+    list.add({5, 1});
+    list.add({6, 2});
+    list.add({5, 3});
+    list.remove(Item{5, 99});
+    EXPECT_EQ((Ints{2, 3}), tags(list));
+    list.remove(Item{5, 99});
+    EXPECT_EQ(Ints{2}, tags(list));
+}
+
+TEST(TList, RemoveOfAnAbsentValueRaisesAndChangesNothing) {
+    TList<int> list;
+    expectQuor([&] { list.remove(1); }, kRemoveMsg);
+    list.add(1);
+    list.add(2);
+    expectQuor([&] { list.remove(3); }, kRemoveMsg);
+    EXPECT_EQ((Ints{1, 2}), contents(list));
+}
+
+TEST(TList, RemoveThroughIteratorMovesItToTheNextElement) {
+    TList<int> list;
+    for (int v : {1, 2, 3, 4}) list.add(v);
+    TList<int>::Iterator it(list);
+    it.Step();  // on 2
+    list.remove(it);
+    ASSERT_TRUE(it.hasCurrent());
+    EXPECT_EQ(3, it.iterator());
+    EXPECT_EQ((Ints{1, 3, 4}), contents(list));
+    it.Step();  // on 4, the tail
+    list.remove(it);
+    EXPECT_FALSE(it.hasCurrent());
+    EXPECT_EQ((Ints{1, 3}), contents(list));
+    expectQuor([&] { list.remove(it); }, kRemoveMsg);
+    EXPECT_EQ((Ints{1, 3}), contents(list));
+
+    // Removing everything from the head through one iterator.
+    TList<int>::Iterator all(list);
+    while (all.hasCurrent()) list.remove(all);
+    EXPECT_EQ(Ints{}, contents(list));
+}
+
+TEST(TList, RemoveThroughAnotherListsIteratorRaises) {
+    TList<int> a, b;
+    a.add(1);
+    b.add(1);
+    TList<int>::Iterator onB(b);
+    expectQuor([&] { a.remove(onB); }, kRemoveMsg);
+    EXPECT_EQ(Ints{1}, contents(a));
+    EXPECT_EQ(Ints{1}, contents(b));
+}
+
+TEST(TList, IteratorWalksAndStopsWithItsMessages) {
+    TList<int> empty;
+    TList<int>::Iterator none(empty);
+    EXPECT_FALSE(none.hasCurrent());
+    expectQuor([&] { none.iterator(); }, kIteratorMsg);
+    expectQuor([&] { none.Step(); }, kStepMsg);
+
+    TList<int> list;
+    for (int v : {1, 2, 3}) list.add(v);
+    TList<int>::Iterator it(list);
+    std::vector<int> seen;
+    while (it.hasCurrent()) {
+        seen.push_back(it.iterator());
+        it.iterator() *= 10;  // a reference to the stored value
+        int* next = it.Step();
+        if (next != nullptr) {
+            EXPECT_EQ(seen.back() + 1, *next);
+        }
+    }
+    EXPECT_EQ((Ints{1, 2, 3}), seen);
+    EXPECT_EQ((Ints{10, 20, 30}), contents(list));
+    // The step off the last element did not raise; the next one does.
+    expectQuor([&] { it.Step(); }, kStepMsg);
+    expectQuor([&] { it.iterator(); }, kIteratorMsg);
+}
+
+TEST(TList, NeverDeletesWhatItsPointersPointTo) {
+    int* a = new int(1);
+    int* b = new int(2);
+    {
+        TList<int*> list;
+        list.add(a);
+        list.add(b);
+        list.remove(a);
+    }
+    EXPECT_EQ(3, *a + *b);  // still alive; the sanitizers catch a double delete
+    delete a;
+    delete b;
+}
+
+// ---- TQueue
+
+TEST(TQueue, PopsInArrivalOrder) {
+    TQueue<int> q;
+    for (int v : {4, 5, 6}) q.add(v);
+    EXPECT_EQ(4, q.peek());
+    q.peek() = 40;
+    EXPECT_EQ(40, q.pop());
+    EXPECT_EQ((Ints{5, 6}), contents(q));
+    EXPECT_EQ(5, q.pop());
+    EXPECT_EQ(6, q.pop());
+    EXPECT_EQ(Ints{}, contents(q));
+}
+
+TEST(TQueue, EmptyQueueRaisesAndStaysEmpty) {
+    TQueue<int> q;
+    expectQuor([&] { q.pop(); }, kPopMsg);
+    expectQuor([&] { q.peek(); }, kPeekMsg);
+    EXPECT_EQ(Ints{}, contents(q));
+    q.add(1);
+    EXPECT_EQ(1, q.pop());
+    expectQuor([&] { q.pop(); }, kPopMsg);
+    EXPECT_EQ(Ints{}, contents(q));
+}
+
+// ---- TBatchQueue
+
+TEST(TBatchQueue, TakeAllAppendsAfterTheDestinationsOwnElements) {
+    TBatchQueue<int> q;
+    TList<int> dest;
+    dest.add(1);
+    dest.add(2);
+    for (int v : {3, 4, 5}) q.push(v);
+    const auto* firstMoved = q.first();
+    EXPECT_EQ(3, q.takeAll(dest));
+    EXPECT_EQ((Ints{1, 2, 3, 4, 5}), contents(dest));  // also checks the junction's prev link
+    EXPECT_EQ(Ints{}, contents(q));
+    // Relinked, not copied.
+    EXPECT_EQ(firstMoved, dest.first()->next->next);
+    // The emptied queue works on.
+    q.push(6);
+    EXPECT_EQ(1, q.takeAll(dest));
+    EXPECT_EQ((Ints{1, 2, 3, 4, 5, 6}), contents(dest));
+}
+
+TEST(TBatchQueue, TakeAllIntoAnEmptyList) {
+    TBatchQueue<int> q;
+    TList<int> dest;
+    q.push(1);
+    q.push(2);
+    EXPECT_EQ(2, q.takeAll(dest));
+    EXPECT_EQ((Ints{1, 2}), contents(dest));
+    EXPECT_EQ(Ints{}, contents(q));
+}
+
+TEST(TBatchQueue, TakeAllFromAnEmptyQueueChangesNothing) {
+    TBatchQueue<int> q;
+    TList<int> dest;
+    EXPECT_EQ(0, q.takeAll(dest));
+    EXPECT_EQ(Ints{}, contents(dest));
+    dest.add(1);
+    dest.add(2);
+    EXPECT_EQ(0, q.takeAll(dest));
+    EXPECT_EQ((Ints{1, 2}), contents(dest));
+}
+
+TEST(TBatchQueue, PutAllMovesTheSourceToTheEnd) {
+    TBatchQueue<int> q;
+    TList<int> src;
+    q.putAll(src);  // empty source: nothing happens
+    EXPECT_EQ(Ints{}, contents(q));
+    src.add(1);
+    src.add(2);
+    q.putAll(src);
+    EXPECT_EQ((Ints{1, 2}), contents(q));
+    EXPECT_EQ(Ints{}, contents(src));
+    src.add(3);
+    q.push(4);
+    q.putAll(src);
+    EXPECT_EQ((Ints{1, 2, 4, 3}), contents(q));
+    EXPECT_EQ(Ints{}, contents(src));
+}
+
+TEST(TBatchQueue, TransferWithItselfChangesNothing) {
+    TBatchQueue<int> q;
+    q.push(1);
+    q.push(2);
+    EXPECT_EQ(0, q.takeAll(q));
+    q.putAll(q);
+    EXPECT_EQ((Ints{1, 2}), contents(q));
+}
+
+// Four producers push 100,000 tagged values each while one consumer takes
+// them in batches: nothing lost, nothing doubled, each producer's order kept.
+TEST(TBatchQueue, FourProducersOneConsumerLoseAndDuplicateNothing) {
+    constexpr int kProducers = 4;
+    constexpr uint32_t kPerProducer = 100000;
+    TBatchQueue<uint32_t> q;
+    std::atomic<bool> go{false};
+    std::vector<std::thread> producers;
+    for (uint32_t p = 0; p < kProducers; ++p) {
+        producers.emplace_back([&, p] {
+            while (!go.load()) std::this_thread::yield();
+            for (uint32_t i = 0; i < kPerProducer; ++i) q.push((p << 24) | i);
+        });
+    }
+    go.store(true);
+
+    std::vector<uint32_t> next(kProducers, 0);
+    uint64_t received = 0;
+    int errors = 0;
+    int batches = 0;
+    const auto start = std::chrono::steady_clock::now();
+    while (received < kProducers * kPerProducer &&
+           std::chrono::steady_clock::now() - start < std::chrono::seconds(90)) {
+        TQueue<uint32_t> batch;
+        if (q.takeAll(batch) == 0) {
+            std::this_thread::yield();
+            continue;
+        }
+        ++batches;
+        while (batch.getCount() > 0) {
+            const uint32_t v = batch.pop();
+            const uint32_t p = v >> 24;
+            const uint32_t seq = v & 0xFFFFFF;
+            if (p >= kProducers || seq != next[p]) {
+                if (++errors < 5) ADD_FAILURE() << "producer " << p << " gave " << seq;
+            } else {
+                ++next[p];
+            }
+            ++received;
+        }
+    }
+    for (auto& t : producers) t.join();
+    TList<uint32_t> rest;
+    EXPECT_EQ(0, q.takeAll(rest)) << "values left behind or duplicated";
+    EXPECT_EQ(uint64_t{kProducers} * kPerProducer, received);
+    EXPECT_EQ(0, errors);
+    for (uint32_t n : next) EXPECT_EQ(kPerProducer, n);
+    EXPECT_GT(batches, 0);
+}
+
+// ---- TPriorityQueue
+
+namespace {
+
+// A two-part key with only the comparisons the queue needs.
+struct Key {
+    int major;
+    int minor;
+    bool operator<=(const Key& o) const { return major < o.major || (major == o.major && minor <= o.minor); }
+    bool operator>=(const Key& o) const { return o <= *this; }
+};
+
+template <typename T, typename P>
+std::vector<T> drain(TPriorityQueue<T, P>& q) {
+    std::vector<T> out;
+    while (q.getCount() > 0) out.push_back(q.pop().data);
+    return out;
+}
+
+}  // namespace
+
+TEST(TPriorityQueue, EqualPrioritiesKeepPushOrderInBothDirections) {
+    TPriorityQueue<char, int> up;
+    EXPECT_EQ(1, up.push('a', 5));
+    EXPECT_EQ(2, up.push('b', 3));
+    EXPECT_EQ(3, up.push('c', 5));
+    EXPECT_EQ(3, up.peek().priority);
+    EXPECT_EQ('b', up.peek().data);
+    EXPECT_EQ((std::vector<char>{'b', 'a', 'c'}), drain(up));
+
+    TPriorityQueue<char, int> down(1);
+    EXPECT_EQ(1, down.isDescending());
+    down.push('a', 5);
+    down.push('b', 3);
+    down.push('c', 5);
+    EXPECT_EQ((std::vector<char>{'a', 'c', 'b'}), drain(down));
+}
+
+TEST(TPriorityQueue, PushPlacesAtHeadMiddleAndTail) {
+    TPriorityQueue<int, int> q;
+    q.push(20, 20);
+    q.push(10, 10);  // new head
+    q.push(30, 30);  // tail
+    q.push(15, 15);  // middle
+    q.push(25, 25);
+    std::vector<int> prios;
+    for (const auto& e : contents(q)) prios.push_back(e.priority);
+    EXPECT_EQ((Ints{10, 15, 20, 25, 30}), prios);
+}
+
+TEST(TPriorityQueue, RandomPushesComeOutSortedAndStable) {
+    std::mt19937 rng(7);
+    for (const int descending : {0, 1}) {
+        TPriorityQueue<int, Key> q(descending);
+        std::vector<Key> keys;
+        for (int i = 0; i < 1000; ++i) {
+            const Key k{static_cast<int>(rng() % 10), static_cast<int>(rng() % 3)};
+            keys.push_back(k);
+            q.push(i, k);
+        }
+        std::vector<PriorityData<int, Key>> out;
+        while (q.getCount() > 0) out.push_back(q.pop());
+        ASSERT_EQ(keys.size(), out.size());
+        for (size_t i = 1; i < out.size(); ++i) {
+            const Key& a = out[i - 1].priority;
+            const Key& b = out[i].priority;
+            const bool inOrder = descending ? (a >= b) : (a <= b);
+            ASSERT_TRUE(inOrder) << "position " << i << ", descending " << descending;
+            if (a <= b && a >= b) {
+                ASSERT_LT(out[i - 1].data, out[i].data) << "equal keys out of push order at " << i;
+            }
+        }
+        for (const auto& e : out) {
+            EXPECT_EQ(keys[e.data].major, e.priority.major);
+            EXPECT_EQ(keys[e.data].minor, e.priority.minor);
+        }
+    }
+}
+
+TEST(TPriorityQueue, EmptyQueueRaisesAndStaysEmpty) {
+    TPriorityQueue<int, int> q;
+    expectQuor([&] { q.pop(); }, kPopMsg);
+    expectQuor([&] { q.peek(); }, kPeekMsg);
+    EXPECT_EQ(0, q.getCount());
+    EXPECT_EQ(nullptr, q.first());
+    q.push(1, 1);
+    q.pop();
+    expectQuor([&] { q.pop(); }, kPopMsg);
+    EXPECT_EQ(0, q.getCount());
+}
+
+TEST(TPriorityQueue, RemoveAnEntryFoundByIterator) {
+    // The way a timed task is cancelled: find it, remove it in place.
+    int tasks[4] = {0, 1, 2, 3};
+    TPriorityQueue<int*, int> q;
+    q.push(&tasks[0], 40);
+    q.push(&tasks[1], 10);
+    q.push(&tasks[2], 30);
+    q.push(&tasks[3], 20);
+    for (int* victim : {&tasks[2], &tasks[1], &tasks[0]}) {
+        TPriorityQueue<int*, int>::Iterator it(q);
+        while (it.hasCurrent() && it.iterator().data != victim) it.Step();
+        ASSERT_TRUE(it.hasCurrent());
+        q.remove(it);
+        contents(q);  // invariants after each removal
+    }
+    ASSERT_EQ(1, q.getCount());
+    EXPECT_EQ(&tasks[3], q.peek().data);
+    TPriorityQueue<int*, int>::Iterator past(q);
+    past.Step();
+    expectQuor([&] { q.remove(past); }, kRemoveMsg);
+    EXPECT_EQ(1, q.getCount());
+}
