@@ -1,0 +1,167 @@
+#pragma once
+
+#include "tarn/BaseSocket.h"
+#include "tarn/BaseThread.h"
+#include "tarn/LockedObj.h"
+#include "tarn/SystemTime.h"
+#include "tarn/TBatchQueue.h"
+#include "tarn/TList.h"
+#include "tarn/TPriorityQueue.h"
+#include "tarn/TQueue.h"
+#include "tarn/Task.h"
+#include "tarn/platform/Event.h"
+#include "tarn/platform/NetEvents.h"
+
+#include <memory>
+
+namespace tarn {
+
+/// A worker thread that serves, one source per pass, tasks posted from any
+/// thread, tasks scheduled for a UTC moment, and the network events of its
+/// watched sockets. Every call into a watched socket happens on this thread.
+/// The loop waits on two objects whatever the number of sockets: the wake
+/// event and one socket event shared by all watched sockets.
+///
+/// Every call into a task or a socket is guarded on its own: a failure is
+/// written to the crash log and the loop goes on.
+///
+/// The reactor never deletes a task or a socket (it holds plain pointers).
+/// It runs its loop at most once: start() after a thread was created gives 4.
+///
+/// Threads: post, schedule, cancelScheduledTask, addSocket, removeSocket,
+/// start and stop may be called from any thread; stop() not from the reactor
+/// thread itself (it would wait for itself; there it only asks the loop to end).
+/// A class deriving from Reactor that overrides the loop hooks must call
+/// stop() in its own destructor: by the time ~Reactor runs, the derived part
+/// is gone.
+class Reactor : public BaseThread {
+public:
+    Reactor();
+    ~Reactor() override;
+
+    /// Sets `running`, then creates the loop thread: 0, 1 when no thread could
+    /// be created (running is cleared again), 4 when the loop was started before.
+    int start() override;
+    /// Clears `running`, wakes the loop and waits for it to end; 0.
+    virtual int stop();
+    void run() override;
+
+    /// Hooks on the reactor thread: before the first pass, and after the end
+    /// sequence has told every watched socket.
+    virtual void onLoopStart() {}
+    virtual void onLoopEnd() {}
+
+    /// Adds to the watched set (no duplicate check); 0.
+    int addSocket(BaseSocket* socket);
+    /// Removes the first entry equal to socket; 0, or -1 when it is not watched.
+    /// After the loop has stopped, both change nothing and give 0.
+    int removeSocket(BaseSocket* socket);
+
+    /// Queues the task for the next pass, or discards it at once on the
+    /// calling thread when the loop has stopped. Never blocks.
+    void post(Task* task);
+    /// Queues the task for `when` (UTC); a time already past is due at once.
+    /// Each call makes its own entry.
+    void schedule(const SystemTime& when, Task* task);
+    /// Removes the earliest scheduled entry of task; neither execute() nor
+    /// discard() is called for it. From another thread while the loop runs it
+    /// waits for the reactor thread, so on return the entry is gone or the task
+    /// has already run.
+    void cancelScheduledTask(Task* task);
+
+    bool isRunning() { return running_.get(); }
+    /// True once the loop has ended for good.
+    bool isStopped();
+
+    /// Carries a change of the watched set to the reactor thread; the caller
+    /// waits on doneEvent. Discarded by the end sequence it is still carried
+    /// out; refused by post() after the stop it changes nothing.
+    class SocketUpdate : public Task {
+    public:
+        SocketUpdate(Reactor* reactor, BaseSocket* socket, bool add, int* result)
+            : reactor_(reactor), socket_(socket), add_(add), result_(result) {}
+        void execute() override;
+        void discard() override;
+        platform::Event& doneEvent() { return doneEvent_; }
+
+    private:
+        Reactor* reactor_;
+        BaseSocket* socket_;
+        bool add_;
+        platform::Event doneEvent_{false, false};  // auto-reset
+        int* result_;  // in the waiting caller's frame
+    };
+
+    /// Carries a cancellation to the reactor thread; execute() and discard()
+    /// both unschedule and release the waiting caller.
+    class CancelScheduledTaskTask : public Task {
+    public:
+        CancelScheduledTaskTask(Reactor* reactor, Task* task) : reactor_(reactor), task_(task) {}
+        void execute() override;
+        void discard() override;
+        platform::Event& doneEvent() { return doneEvent_; }
+
+    private:
+        Reactor* reactor_;
+        Task* task_;
+        platform::Event doneEvent_{false, false};  // auto-reset
+    };
+
+protected:
+    /// The shared socket event; null means sockets are never served. Called
+    /// once on the reactor thread when the loop begins.
+    virtual std::unique_ptr<platform::SocketEvent> createSocketEvent();
+
+private:
+    enum class Phase { kIdle, kStarted, kEnded };
+
+    // True when a socket change or cancellation from this thread must travel
+    // as a request: another thread is calling while a loop thread exists and
+    // its end sequence has not finished.
+    bool mustRequest();
+    int changeSockets(BaseSocket* socket, bool add);
+    void unschedule(Task* task);
+    void loop();
+    void dropUnwatchedHandles();
+    uint32_t timeoutMs();
+    void servePosted();
+    void serveSockets();
+    void serveDue();
+    void endSequence();
+    void reportOutside(const char* message);
+
+    TBatchQueue<Task*> postedTasks_;                     // own lock
+    TPriorityQueue<Task*, SystemTime> scheduledTasks_;   // guarded by the base lock
+    TList<BaseSocket*> watchedSockets_;  // changed on the reactor thread only while the loop runs
+    LockedObj<bool> running_;
+    LockedObj<unsigned long> threadId_;
+    bool stopped_ = false;         // guarded by the base lock; never cleared
+    Phase phase_ = Phase::kIdle;   // guarded by the base lock
+    std::unique_ptr<platform::SocketEvent> socketEvent_;  // the reactor thread's, while the loop runs
+    TQueue<SocketHandle> unwatchedHandles_;  // reactor thread: removed, deselected at the next pass
+};
+
+/// A handle that forwards to a reactor it neither owns nor counts.
+class ReactorProxy {
+public:
+    explicit ReactorProxy(Reactor* reactor) : reactor_(reactor) {}
+    virtual ~ReactorProxy() = default;
+    /// Reserved; 0.
+    virtual int status() { return 0; }
+    /// Reserved; does nothing.
+    virtual void refresh() {}
+
+    void post(Task* task) { reactor_->post(task); }
+    void schedule(const SystemTime& when, Task* task) { reactor_->schedule(when, task); }
+    void cancelScheduledTask(Task* task) { reactor_->cancelScheduledTask(task); }
+    int addSocket(BaseSocket* socket) { return reactor_->addSocket(socket); }
+    int removeSocket(BaseSocket* socket) { return reactor_->removeSocket(socket); }
+    /// The reactor's base lock, which guards its scheduled tasks.
+    void lock() { reactor_->lock(); }
+    void unlock() { reactor_->unlock(); }
+
+private:
+    Reactor* reactor_;
+};
+
+}  // namespace tarn

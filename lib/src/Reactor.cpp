@@ -1,0 +1,405 @@
+#include "tarn/Reactor.h"
+
+#include "tarn/CrashLog.h"
+#include "tarn/QuorException.h"
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <mutex>
+#include <string>
+
+namespace tarn {
+
+namespace {
+
+constexpr unsigned long kNoThread = 0xFFFFFFFF;
+// The wait's 0xFFFFFFFF means "no limit", so longer time-outs are cut to a
+// day; the loop looks at its timers again after every wait anyway.
+constexpr int64_t kLongestWaitMs = 24LL * 60 * 60 * 1000;
+
+unsigned long currentThreadId() { return static_cast<unsigned long>(::syscall(SYS_gettid)); }
+
+std::string quoted(const std::string& name) { return "\"" + name + "\""; }
+
+// Reports a failure of a call into a task or a socket. `what` names the call
+// ("executing task ", ...), `object` is the task or socket. A class name that
+// cannot be determined gives the short line, to the file only.
+template <typename T>
+void reportCall(const char* prefix, const T& object, const Reactor& reactor, const char* message) {
+    const std::string objectName = dynamicClassName(object);
+    const std::string reactorName = dynamicClassName(reactor);
+    if (objectName.empty() || reactorName.empty()) {
+        writeCrashLine("Unable to determine runtime type", false);
+        return;
+    }
+    std::string line = prefix + quoted(objectName) + " in reactor " + quoted(reactorName) + ".";
+    if (message != nullptr) line += std::string("  ") + message;
+    writeCrashLine(line);
+}
+
+}  // namespace
+
+// ---- requests ----
+
+void Reactor::SocketUpdate::execute() {
+    *result_ = reactor_->changeSockets(socket_, add_);
+    doneEvent_.set();  // the caller may free this request at once: nothing after
+}
+
+void Reactor::SocketUpdate::discard() {
+    // The end sequence discards on the reactor thread and the change is still
+    // made; a post() refused after the stop discards on the caller's thread,
+    // where the watched set must not be touched.
+    if (reactor_->threadId_.get() == currentThreadId()) {
+        *result_ = reactor_->changeSockets(socket_, add_);
+    } else {
+        *result_ = 0;
+    }
+    doneEvent_.set();
+}
+
+void Reactor::CancelScheduledTaskTask::execute() {
+    reactor_->unschedule(task_);
+    doneEvent_.set();
+}
+
+void Reactor::CancelScheduledTaskTask::discard() { execute(); }
+
+// ---- life cycle ----
+
+Reactor::Reactor() : BaseThread(-1) {
+    running_.set(false);
+    threadId_.set(kNoThread);
+}
+
+Reactor::~Reactor() {
+    if (running_.get()) stop();
+}
+
+int Reactor::start() {
+    {
+        std::lock_guard<BaseThread> guard(*this);
+        if (phase_ != Phase::kIdle) return 4;
+        phase_ = Phase::kStarted;
+    }
+    running_.set(true);
+    const int result = BaseThread::start();
+    if (result != 0) {
+        // No loop will ever run: keep cross-thread calls from waiting for one.
+        running_.set(false);
+        std::lock_guard<BaseThread> guard(*this);
+        phase_ = Phase::kIdle;
+    }
+    return result;
+}
+
+int Reactor::stop() {
+    running_.set(false);
+    wake();
+    if (threadId_.get() == currentThreadId()) return 0;  // the loop ends after this pass
+    return join(platform::kInfinite);
+}
+
+bool Reactor::isStopped() {
+    std::lock_guard<BaseThread> guard(*this);
+    return stopped_;
+}
+
+std::unique_ptr<platform::SocketEvent> Reactor::createSocketEvent() { return platform::SocketEvent::create(); }
+
+// ---- tasks ----
+
+void Reactor::post(Task* task) {
+    if (task == nullptr) return;
+    {
+        // stopped_ is tested and the task queued under the base lock, which
+        // the end sequence takes to set stopped_: every accepted task is
+        // drained by it. The queue's own lock nests inside (base, then queue).
+        std::lock_guard<BaseThread> guard(*this);
+        if (!stopped_) {
+            postedTasks_.push(task);
+            task = nullptr;
+        }
+    }
+    if (task != nullptr) {
+        task->discard();
+        return;
+    }
+    wake();
+}
+
+void Reactor::schedule(const SystemTime& when, Task* task) {
+    if (task == nullptr) return;
+    {
+        std::lock_guard<BaseThread> guard(*this);
+        if (!stopped_) {
+            scheduledTasks_.push(task, when);
+            task = nullptr;
+        }
+    }
+    if (task != nullptr) {
+        task->discard();
+        return;
+    }
+    wake();
+}
+
+void Reactor::cancelScheduledTask(Task* task) {
+    if (!mustRequest()) {
+        unschedule(task);
+        return;
+    }
+    CancelScheduledTaskTask request(this, task);
+    post(&request);
+    request.doneEvent().wait(platform::kInfinite);
+}
+
+void Reactor::unschedule(Task* task) {
+    std::lock_guard<BaseThread> guard(*this);
+    for (TList<PriorityData<Task*, SystemTime>>::Iterator it(scheduledTasks_); it.hasCurrent(); it.Step()) {
+        if (it.iterator().data == task) {
+            scheduledTasks_.remove(it);
+            return;
+        }
+    }
+}
+
+// ---- sockets ----
+
+bool Reactor::mustRequest() {
+    if (threadId_.get() == currentThreadId()) return false;
+    std::lock_guard<BaseThread> guard(*this);
+    return phase_ == Phase::kStarted;
+}
+
+int Reactor::addSocket(BaseSocket* socket) {
+    if (!mustRequest()) return changeSockets(socket, true);
+    int result = 0;
+    SocketUpdate request(this, socket, true, &result);
+    post(&request);
+    request.doneEvent().wait(platform::kInfinite);
+    return result;
+}
+
+int Reactor::removeSocket(BaseSocket* socket) {
+    if (!mustRequest()) return changeSockets(socket, false);
+    int result = 0;
+    SocketUpdate request(this, socket, false, &result);
+    post(&request);
+    request.doneEvent().wait(platform::kInfinite);
+    return result;
+}
+
+int Reactor::changeSockets(BaseSocket* socket, bool add) {
+    if (isStopped()) return 0;
+    if (add) {
+        watchedSockets_.add(socket);
+        return 0;
+    }
+    try {
+        watchedSockets_.remove(socket);
+    } catch (const QuorException&) {
+        return -1;
+    }
+    // An open handle that is no longer watched must not wake the loop, but
+    // this pass's copy still serves it: drop it from the selection at the top
+    // of the next pass. The socket event exists only on the reactor thread,
+    // where this runs then.
+    if (socketEvent_ != nullptr) unwatchedHandles_.add(socket->getSocket());
+    return 0;
+}
+
+// ---- the loop ----
+
+void Reactor::run() {
+    threadId_.set(currentThreadId());
+    try {
+        socketEvent_ = createSocketEvent();
+    } catch (...) {
+        socketEvent_.reset();
+    }
+    try {
+        onLoopStart();
+        loop();
+    } catch (const QuorException& e) {
+        reportOutside(e.getMessage());
+    } catch (...) {
+        reportOutside(nullptr);
+    }
+    endSequence();
+}
+
+void Reactor::loop() {
+    platform::Waitable* objects[2] = {&getWakeEvent(), socketEvent_.get()};
+    const size_t count = socketEvent_ != nullptr ? 2 : 1;
+    while (running_.get()) {
+        if (socketEvent_ != nullptr) {
+            dropUnwatchedHandles();
+            for (TList<BaseSocket*>::Iterator it(watchedSockets_); it.hasCurrent(); it.Step()) {
+                socketEvent_->select(it.iterator()->getSocket(), platform::FD_ALL_EVENTS);
+            }
+        }
+        const uint32_t result = platform::waitAny(std::span<platform::Waitable* const>(objects, count), timeoutMs());
+        if (result == platform::kWaitObject0) {
+            servePosted();
+            // A busy poster must not starve sockets and timers: serve what is
+            // ready now as well, each source in its usual order.
+            if (socketEvent_ != nullptr && socketEvent_->tryAcquire()) serveSockets();
+            if (timeoutMs() == 0) serveDue();
+        } else if (result == platform::kWaitObject0 + 1) {
+            serveSockets();
+        } else if (result == platform::kWaitTimeout) {
+            serveDue();
+        }
+    }
+}
+
+void Reactor::dropUnwatchedHandles() {
+    while (unwatchedHandles_.getCount() > 0) {
+        const SocketHandle handle = unwatchedHandles_.pop();
+        bool stillWatched = false;  // the number may belong to a socket added since
+        for (TList<BaseSocket*>::Iterator it(watchedSockets_); it.hasCurrent() && !stillWatched; it.Step()) {
+            stillWatched = it.iterator()->getSocket() == handle;
+        }
+        if (!stillWatched) socketEvent_->deselect(handle);
+    }
+}
+
+uint32_t Reactor::timeoutMs() {
+    std::lock_guard<BaseThread> guard(*this);
+    if (scheduledTasks_.getCount() == 0) return platform::kInfinite;
+    SystemTime due = scheduledTasks_.peek().priority;
+    const SystemTime now = SystemTime::now();  // read once for both the test and the difference
+    if (due <= now) return 0;
+    due -= now;
+    const int64_t ms = due.toMilliseconds();
+    return static_cast<uint32_t>(ms < kLongestWaitMs ? ms : kLongestWaitMs);
+}
+
+void Reactor::servePosted() {
+    TList<Task*> batch;
+    postedTasks_.takeAll(batch);
+    for (TList<Task*>::Iterator it(batch); it.hasCurrent(); it.Step()) {
+        Task* task = it.iterator();
+        try {
+            task->execute();
+        } catch (const QuorException& e) {
+            reportCall("Caught QuorException executing task ", *task, *this, e.getMessage());
+        } catch (...) {
+            reportCall("Caught an unknown exception executing task ", *task, *this, nullptr);
+        }
+    }
+}
+
+void Reactor::serveSockets() {
+    socketEvent_->reset();
+    if (!running_.get()) return;
+    // Handlers may add or remove sockets: they change the watched set, and the
+    // change shows from the next pass; this pass serves the copy.
+    TList<BaseSocket*> copy;
+    for (TList<BaseSocket*>::Iterator it(watchedSockets_); it.hasCurrent(); it.Step()) {
+        try {
+            copy.add(it.iterator());
+        } catch (const QuorException& e) {
+            writeCrashLine("Caught QuorException building watchedSocketsCopy in reactor " +
+                           quoted(dynamicClassName(*this)) + ".  " + e.getMessage());
+        } catch (...) {
+            writeCrashLine("Caught unknown exception building watchedSocketsCopy in reactor " +
+                           quoted(dynamicClassName(*this)) + ".");
+        }
+    }
+    for (TList<BaseSocket*>::Iterator it(copy); it.hasCurrent(); it.Step()) {
+        BaseSocket* socket = it.iterator();
+        try {
+            socket->handleEvents();
+        } catch (const QuorException& e) {
+            reportCall("Caught QuorException handling socket event for ", *socket, *this, e.getMessage());
+        } catch (...) {
+            reportCall("Caught an unknown exception handling a socket event for ", *socket, *this, nullptr);
+        }
+    }
+}
+
+void Reactor::serveDue() {
+    const SystemTime now = SystemTime::now();
+    TList<Task*> due;
+    {
+        std::lock_guard<BaseThread> guard(*this);
+        while (scheduledTasks_.getCount() > 0 && scheduledTasks_.peek().priority <= now) {
+            due.add(scheduledTasks_.pop().data);
+        }
+    }
+    for (TList<Task*>::Iterator it(due); it.hasCurrent(); it.Step()) {
+        Task* task = it.iterator();
+        try {
+            task->execute();
+        } catch (const QuorException& e) {
+            reportCall("Caught QuorException executing scheduled task ", *task, *this, e.getMessage());
+        } catch (...) {
+            reportCall("Caught an unknown exception executing a scheduled task ", *task, *this, nullptr);
+        }
+    }
+}
+
+void Reactor::endSequence() {
+    // Each step is guarded on its own, so one failure cannot strand a caller
+    // waiting on a request that is still queued.
+    TList<Task*> rest;
+    try {
+        {
+            std::lock_guard<BaseThread> guard(*this);
+            stopped_ = true;
+        }
+        postedTasks_.takeAll(rest);
+        std::lock_guard<BaseThread> guard(*this);
+        while (scheduledTasks_.getCount() > 0) rest.add(scheduledTasks_.pop().data);
+    } catch (const QuorException& e) {
+        reportOutside(e.getMessage());
+    } catch (...) {
+        reportOutside(nullptr);
+    }
+    for (TList<Task*>::Iterator it(rest); it.hasCurrent(); it.Step()) {
+        try {
+            it.iterator()->discard();
+        } catch (const QuorException& e) {
+            reportOutside(e.getMessage());
+        } catch (...) {
+            reportOutside(nullptr);
+        }
+    }
+    for (TList<BaseSocket*>::Iterator it(watchedSockets_); it.hasCurrent(); it.Step()) {
+        try {
+            it.iterator()->onReactorStop();
+        } catch (const QuorException& e) {
+            reportOutside(e.getMessage());
+        } catch (...) {
+            reportOutside(nullptr);
+        }
+    }
+    try {
+        onLoopEnd();
+    } catch (const QuorException& e) {
+        reportOutside(e.getMessage());
+    } catch (...) {
+        reportOutside(nullptr);
+    }
+    socketEvent_.reset();
+    std::lock_guard<BaseThread> guard(*this);
+    phase_ = Phase::kEnded;
+}
+
+void Reactor::reportOutside(const char* message) {
+    const std::string name = dynamicClassName(*this);
+    if (name.empty()) {
+        writeCrashLine("Unable to determine runtime type.");
+        return;
+    }
+    if (message != nullptr) {
+        writeCrashLine("Caught QuorException in reactor " + quoted(name) + ".  " + message);
+    } else {
+        writeCrashLine("Caught an unknown exception in reactor " + quoted(name) + ".");
+    }
+}
+
+}  // namespace tarn
