@@ -112,17 +112,10 @@ std::unique_ptr<platform::SocketEvent> Reactor::createSocketEvent() { return pla
 
 void Reactor::post(Task* task) {
     if (task == nullptr) return;
-    {
-        // stopped_ is tested and the task queued under the base lock, which
-        // the end sequence takes to set stopped_: every accepted task is
-        // drained by it. The queue's own lock nests inside (base, then queue).
-        std::lock_guard<BaseThread> guard(*this);
-        if (!stopped_) {
-            postedTasks_.push(task);
-            task = nullptr;
-        }
-    }
-    if (task != nullptr) {
+    // The end sequence closes the queue and takes its content in one locked
+    // step, so every task accepted here is drained by it; a refused one is
+    // discarded at once on this thread.
+    if (!postedTasks_.pushUnlessClosed(task)) {
         task->discard();
         return;
     }
@@ -351,7 +344,7 @@ void Reactor::endSequence() {
             std::lock_guard<BaseThread> guard(*this);
             stopped_ = true;
         }
-        postedTasks_.takeAll(rest);
+        postedTasks_.closeAndTakeAll(rest);
         std::lock_guard<BaseThread> guard(*this);
         while (scheduledTasks_.getCount() > 0) rest.add(scheduledTasks_.pop().data);
     } catch (const QuorException& e) {

@@ -46,10 +46,14 @@ int millisecondsOf(const char* text) {
 
 }  // namespace
 
-SystemTime::SystemTime() : st_(platform::getSystemTime()) {}
+SystemTime::SystemTime() : st_(epoch()) {
+    platform::FILETIME ft;
+    if (platform::systemTimeToFileTime(platform::getSystemTime(), ft)) setTicks(static_cast<int64_t>(platform::toTicks(ft)));
+}
 
 SystemTime::SystemTime(const platform::FILETIME& fileTime) : st_(epoch()) {
-    platform::fileTimeToSystemTime(fileTime, st_);
+    const uint64_t ticks = platform::toTicks(fileTime);
+    if (ticks < (uint64_t{1} << 63)) setTicks(static_cast<int64_t>(ticks));
 }
 
 SystemTime::SystemTime(int milliseconds) : st_(epoch()) {
@@ -81,19 +85,14 @@ bool SystemTime::parse(const TarnString& text) {
     }
     platform::FILETIME ft;
     if (!platform::systemTimeToFileTime(st, ft)) return false;
-    return platform::fileTimeToSystemTime(ft, st_);
-}
-
-int64_t SystemTime::ticks() const {
-    platform::FILETIME ft;
-    // The fields are always valid, so the conversion cannot be refused.
-    if (!platform::systemTimeToFileTime(st_, ft)) return 0;
-    return static_cast<int64_t>(platform::toTicks(ft));
+    return setTicks(static_cast<int64_t>(platform::toTicks(ft)));
 }
 
 bool SystemTime::setTicks(int64_t ticks) {
     if (ticks < 0) return false;
-    return platform::fileTimeToSystemTime(platform::fromTicks(static_cast<uint64_t>(ticks)), st_);
+    if (!platform::fileTimeToSystemTime(platform::fromTicks(static_cast<uint64_t>(ticks)), st_)) return false;
+    ticks_ = ticks;
+    return true;
 }
 
 platform::FILETIME SystemTime::toFileTime() const { return platform::fromTicks(static_cast<uint64_t>(ticks())); }

@@ -455,3 +455,14 @@ TEST(TPriorityQueue, RemoveAnEntryFoundByIterator) {
     expectQuor([&] { q.remove(past); }, kRemoveMsg);
     EXPECT_EQ(1, q.getCount());
 }
+
+TEST(TBatchQueue, ClosingTakesEverythingAndRefusesLaterPushes) {
+    TBatchQueue<int> q;
+    EXPECT_TRUE(q.pushUnlessClosed(1));
+    EXPECT_TRUE(q.pushUnlessClosed(2));
+    TList<int> out;
+    EXPECT_EQ(2, q.closeAndTakeAll(out));
+    EXPECT_FALSE(q.pushUnlessClosed(3));
+    EXPECT_EQ(0, q.getCount());
+    EXPECT_EQ((Ints{1, 2}), contents(out));
+}

@@ -47,12 +47,15 @@ public:
     void toString(TarnString& out, int formatCode) const;
 
 private:
-    int64_t ticks() const;
+    int64_t ticks() const { return ticks_; }
     /// Stores the value of `ticks`; false (and no change) when out of range.
     bool setTicks(int64_t ticks);
     bool parse(const TarnString& text);
 
     platform::SYSTEMTIME st_;
+    // The tick count of st_, kept beside it: comparisons are the hot path of
+    // the reactor's timer queue and must not convert calendar fields each time.
+    int64_t ticks_ = 0;
 };
 
 }  // namespace tarn

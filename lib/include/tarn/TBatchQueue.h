@@ -36,6 +36,29 @@ public:
         return TList<T>::moveAll(*this, destination);
     }
 
+    /// Appends at the tail unless the queue was closed; false (and the value
+    /// not stored) once it is. Any thread.
+    bool pushUnlessClosed(const T& value) {
+        auto* n = new typename TList<T>::Node{value, nullptr, nullptr};
+        {
+            std::lock_guard<ThreadLock> guard(lock_);
+            if (!closed_) {
+                this->appendNode(n);
+                return true;
+            }
+        }
+        delete n;
+        return false;
+    }
+
+    /// Closes the queue for pushUnlessClosed() and, in the same locked step,
+    /// moves every element to `destination` as takeAll() does.
+    int closeAndTakeAll(TList<T>& destination) {
+        std::lock_guard<ThreadLock> guard(lock_);
+        closed_ = true;
+        return TList<T>::moveAll(*this, destination);
+    }
+
     /// Moves every element of `source` to the end of the queue (order kept)
     /// and leaves `source` empty. `source` is the caller's, unshared.
     void putAll(TList<T>& source) {
@@ -45,6 +68,7 @@ public:
 
 private:
     ThreadLock lock_;
+    bool closed_ = false;  // guarded by lock_
 };
 
 }  // namespace tarn
