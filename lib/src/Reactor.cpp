@@ -43,7 +43,7 @@ void reportCall(const char* prefix, const T& object, const Reactor& reactor, con
 // ---- requests ----
 
 void Reactor::SocketUpdate::execute() {
-    *result_ = reactor_->changeSockets(socket_, add_);
+    *result_ = reactor_->applySocketChange(socket_, add_);
     doneEvent_.set();  // the caller may free this request at once: nothing after
 }
 
@@ -52,7 +52,7 @@ void Reactor::SocketUpdate::discard() {
     // made; a post() refused after the stop discards on the caller's thread,
     // where the watched set must not be touched.
     if (reactor_->threadId_.get() == currentThreadId()) {
-        *result_ = reactor_->changeSockets(socket_, add_);
+        *result_ = reactor_->applySocketChange(socket_, add_);
     } else {
         *result_ = 0;
     }
@@ -186,6 +186,10 @@ int Reactor::removeSocket(BaseSocket* socket) {
 
 int Reactor::changeSockets(BaseSocket* socket, bool add) {
     if (isStopped()) return 0;
+    return applySocketChange(socket, add);
+}
+
+int Reactor::applySocketChange(BaseSocket* socket, bool add) {
     if (add) {
         watchedSockets_.add(socket);
         return 0;

@@ -391,6 +391,33 @@ TEST(ReactorSockets, RemovalFromTheReactorThreadAndAfterTheStop) {
     EXPECT_EQ(0, r.removeSocket(&s)) << "so the socket was never added";
 }
 
+TEST(ReactorSockets, ARemovalStillQueuedAtTheStopIsCarriedOut) {
+    PairSocket kept, removed;
+    Reactor r;
+    r.addSocket(&kept);
+    r.addSocket(&removed);
+    Event entered(true, false);
+    Event release(true, false);
+    FnTask blocker([&] {
+        entered.set();
+        release.wait(kLimitMs);
+    });
+    ASSERT_EQ(0, r.start());
+    r.post(&blocker);
+    ASSERT_EQ(kWaitObject0, entered.wait(kLimitMs));
+    std::atomic<int> result{7};
+    std::thread remover([&] { result = r.removeSocket(&removed); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the request is queued behind the blocker
+    std::thread stopper([&] { r.stop(); });
+    for (int i = 0; i < 500 && r.isRunning(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    release.set();
+    remover.join();
+    stopper.join();
+    EXPECT_EQ(0, result.load());
+    EXPECT_EQ(1, kept.stopCalls.load());
+    EXPECT_EQ(0, removed.stopCalls.load()) << "the caller may already have deleted it";
+}
+
 TEST(ReactorSockets, WithoutASocketEventTasksStillRun) {
     Journal j;
     PairSocket s;

@@ -119,7 +119,11 @@ private:
     // as a request: another thread is calling while a loop thread exists and
     // its end sequence has not finished.
     bool mustRequest();
+    // Direct change on the calling thread: nothing once the loop has stopped.
     int changeSockets(BaseSocket* socket, bool add);
+    // The change itself, for requests served on the reactor thread (also
+    // those the end sequence discards).
+    int applySocketChange(BaseSocket* socket, bool add);
     void unschedule(Task* task);
     void loop();
     void dropUnwatchedHandles();
