@@ -1,0 +1,33 @@
+// CMainFrame: the viewer's main window: the MDI area, one toolbar and the
+// status bar with the message pane, the playlist clock, the two link panes
+// and the key indicators.
+//
+// GUI thread only.
+#pragma once
+
+#include "framework/ControlBars.h"
+#include "framework/FrameWnd.h"
+
+class CMainFrame : public CMDIFrameWnd {
+public:
+    // The status bar's panes, in order.
+    enum Pane { kMessagePane = 0, kClockPane = 1, kAggrLinkPane = 2, kStudioLinkPane = 3 };
+
+    CMainFrame();
+
+    // The framework's creation, the toolbar, the status bar with its seven
+    // indicators, docking, both link panes down. -1 on any failure.
+    int OnCreate(CREATESTRUCT* cs) override;
+
+    // Pane 0, repainted at once (a blocking step may follow).
+    void SetMessagePane(const char* text);
+    void SetClockPane(const char* text);
+    // Link icons: IDI_LINK_UP when up, IDI_LINK_DOWN when down.
+    void SetAggrLinkIcon(bool up);
+    void SetStudioLinkIcon(bool up);
+
+    void OnUpdateClock(CCmdUI* ui);
+
+    CStatusBar m_wndStatusBar;
+    CToolBar m_wndToolBar;
+};

@@ -1,0 +1,29 @@
+// Resource and command numbers of the viewer.
+#pragma once
+
+#include "framework/AfxRes.h"
+
+#define IDD_ABOUTBOX 100
+#define IDR_MAINFRAME 128
+#define IDR_PLAYLIST_TYPE 129
+#define IDD_SELECT_STUDIO 130
+#define IDI_EVENT_BLANK 131
+#define IDI_EVENT_SENT 132
+#define IDI_EVENT_ACTIVE 133
+#define IDI_EVENT_IDLE 134
+#define IDI_LINK_UP 137
+#define IDI_LINK_DOWN 138
+#define IDD_QUOR_SERVER_IP 138
+#define IDC_STUDIO_COMBO 1000
+#define IDC_QUOR_SERVER_IP 1001
+
+// Playlist commands (toolbar; F5 for refresh). There is no 32780.
+#define ID_PLAYLIST_REFRESH 32778
+#define ID_QUOR_TRIGGER_OFF 32779
+#define ID_QUOR_TRIGGER_ON 32781
+#define ID_QUOR_SERVER_CHANGE 32782
+
+// Status-bar panes added by the main frame.
+#define ID_INDICATOR_CLOCK 59142
+#define ID_INDICATOR_AGGR_LINK 59143
+#define ID_INDICATOR_STUDIO_LINK 59144

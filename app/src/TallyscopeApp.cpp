@@ -1,0 +1,81 @@
+#include "app/TallyscopeApp.h"
+
+#include <ctime>
+
+#include "app/AboutDlg.h"
+#include "app/AppResources.h"
+#include "app/ChildFrm.h"
+#include "app/MainFrm.h"
+#include "app/Resource.h"
+#include "app/TallyscopeDoc.h"
+#include "app/TallyscopeView.h"
+#include "framework/DocTemplate.h"
+
+CTallyscopeApp::CTallyscopeApp() : CWinApp("Tallyscope") {
+    RegisterTallyscopeResources();
+    MapCommand(ID_APP_ABOUT, &CTallyscopeApp::OnAppAbout);
+}
+
+CTallyscopeApp* GetTallyscopeApp() { return dynamic_cast<CTallyscopeApp*>(AfxGetApp()); }
+
+bool CTallyscopeApp::InitInstance() {
+    SetRegistryKey("Local AppWizard-Generated Applications");
+    LoadStdProfileSettings(4);
+
+    AddDocTemplate(new CMultiDocTemplate(IDR_PLAYLIST_TYPE, RUNTIME_CLASS(CTallyscopeDoc), RUNTIME_CLASS(CChildFrame),
+                                         RUNTIME_CLASS(CTallyscopeView)));
+
+    auto* mainFrame = new CMainFrame;
+    // A frame that fails to load has deleted itself.
+    if (!mainFrame->LoadFrame(IDR_MAINFRAME, WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE)) return false;
+    m_pMainWnd = mainFrame;
+    mainFrame->ShowWindow(m_nCmdShow);
+    mainFrame->UpdateWindow();
+
+    m_clockRunning = 0;
+    return true;
+}
+
+CDocManager* CTallyscopeApp::CreateDocManager() { return new CDocManager; }
+
+bool CTallyscopeApp::OnIdle(long count) {
+    AdvanceClock();
+    // The session's idle step (link icon, reconnect, notifications) goes here.
+    return CWinApp::OnIdle(count);
+}
+
+CMainFrame* CTallyscopeApp::GetMainFrame() const { return dynamic_cast<CMainFrame*>(m_pMainWnd); }
+
+void CTallyscopeApp::SetClock(const CTime& t) {
+    m_clockTime = t;
+    m_clockBase = CTime::GetCurrentTime();
+    m_clockRunning = 1;
+}
+
+String FormatClockText(const CTime& t) {
+    struct tm fields {};
+    int year = 0;
+    int month = 0;
+    // A time too far out to break down shows as zeros.
+    if (t.GetLocalTm(&fields)) {
+        year = fields.tm_year + 1900;
+        month = fields.tm_mon + 1;
+    }
+    String text;
+    text.Format("%.2d/%.2d/%.2d %.2d:%.2d:%.2d", month, fields.tm_mday, year, fields.tm_hour, fields.tm_min,
+                fields.tm_sec);
+    return text;
+}
+
+void CTallyscopeApp::AdvanceClock() {
+    if (m_clockRunning != 1) return;
+    const CTime now = CTime::GetCurrentTime();
+    m_clockTime += now - m_clockBase;
+    m_clockBase = now;
+    if (CMainFrame* frame = GetMainFrame()) frame->SetClockPane(FormatClockText(m_clockTime));
+}
+
+void CTallyscopeApp::OnAppAbout() {
+    CAboutDlg about;
+    about.DoModal();
+}
