@@ -4,6 +4,9 @@
 SANITIZE ?=
 JOBS ?= 2
 CTEST_ARGS ?=
+# Build only these targets (default: everything); CI's ThreadSanitizer run
+# builds just the library's test programs.
+TARGETS ?=
 
 comma := ,
 empty :=
@@ -31,7 +34,7 @@ configure: deps
 	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_SAN) >/dev/null
 
 build: configure
-	@cmake --build $(BUILD_DIR) -j$(JOBS)
+	@cmake --build $(BUILD_DIR) -j$(JOBS) $(if $(TARGETS),--target $(TARGETS))
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS) --timeout 300 $(CTEST_ARGS)
