@@ -1,0 +1,197 @@
+#pragma once
+
+#include "tarn/ClientSocket.h"
+#include "tarn/ConnectedSocket.h"
+#include "tarn/SSLContext.h"
+#include "tarn/TarnString.h"
+
+#include <atomic>
+
+// The OpenSSL connection type (SSL is this struct).
+struct ssl_st;
+
+namespace tarn {
+
+/// The TLS state of a TLS socket.
+struct TlsState {
+    static constexpr int kIdle = 0;         // client only: no handshake begun
+    static constexpr int kHandshaking = 1;  // handshake under way
+    static constexpr int kEstablished = 2;  // handshake done, peer certificate accepted
+    static constexpr int kClosing = 3;      // one TLS close sent or received
+    static constexpr int kClosed = 4;       // both TLS closes exchanged
+};
+
+/// The TLS socket error for a failed handshake or a refused peer certificate.
+constexpr int kTlsHandshakeError = -25;
+
+/// A client socket speaking TLS: the framed-message layer of ConnectedSocket
+/// (length prefix, send queue, frame reader) runs unchanged on top, since only
+/// the raw send, the raw receive and the half-close are replaced.
+///
+///   idle --connect event--> handshaking --verified--> established
+///     ^                          |                        | shutdownSend
+///     |                          | -25                    v
+///     +------ any close: new handle, new TLS object --- closing --> closed
+///
+/// The handshake runs from the socket's network events. Messages can be sent
+/// only once established (else -10057). The server's certificate must verify
+/// against the context's CA file, or onError(-25) follows and onHandshakeDone
+/// never comes; the host name is not checked. OpenSSL reads and writes the
+/// handle itself; its writes raise no SIGPIPE.
+///
+/// Threads: every TLS call runs on the thread of the reactor that watches the
+/// socket. sendMessage, shutdownSend, connect and getPeerName called on
+/// another thread while the attached reactor (attach()) runs are carried to
+/// that thread and waited for, so never call them from a thread the reactor
+/// thread waits for. A socket watched without attach() must be called on the
+/// reactor thread only; one not watched yet, by one thread at a time. The
+/// context is not owned and must outlive the socket.
+class SSLClientSocket : public ClientSocket {
+public:
+    /// A ClientSocket in state idle with a TLS object on its handle.
+    explicit SSLClientSocket(SSLContext* context);
+    /// Frees the TLS object, then the base closes the handle.
+    ~SSLClientSocket() override;
+
+    /// In state handshaking: one handshake step. Otherwise, unless
+    /// interceptRead() says it dealt with the event, the frame reader (until
+    /// TLS would block) and then the send-queue drain.
+    void onReadable() override;
+    /// Unless interceptWrite(), the send-queue drain. A handshake step that
+    /// would block on writing goes on here.
+    void onWritable() override;
+    /// State handshaking and the first handshake step. The ClientSocket flags
+    /// stay as they are: connecting until the close.
+    void onConnected() override;
+    /// Whatever the argument: frees the TLS object, renews the handle as
+    /// ClientSocket does, makes a new TLS object from the same context, state
+    /// idle, then onTlsClosed(the state was closed).
+    void onClosed(bool graceful) override;
+    /// The TLS close, in state established only (else 0 and nothing): state
+    /// closing and the close alert sent; unless OpenSSL answers 0 (the peer's
+    /// close is still to come, and its arrival completes the close), the
+    /// state is closed and the transport's sending side is shut. 0.
+    int shutdownSend() override;
+    /// SSL_write: -10057 in any state but established; a positive count;
+    /// -10035 when TLS would block (the same frame is retried); -10053 for a
+    /// TLS failure; 0 after the peer's close; or the transport's error.
+    int sendRaw(const char* data, int length) override;
+    /// SSL_read: -10057 before established; a positive count; -10035 when TLS
+    /// would block; 0 for the peer's TLS close (answered with ours: state
+    /// closed, or closing); -10053 for a TLS failure or a transport closed
+    /// without a TLS close; or the transport's error.
+    int receiveRaw(char* buffer, int size) override;
+    /// As ConnectedSocket; on the reactor thread (see the class comment).
+    int sendMessage(const void* data, int length) override;
+    /// As ClientSocket (the outcome comes as onConnected, then the
+    /// handshake); the TLS object follows a handle replaced here. -10057 when
+    /// the reactor stopped before it could run the call.
+    int connect(const InetAddr& to) override;
+
+    /// True when the subclass has dealt with the read event itself. false.
+    virtual bool interceptRead();
+    /// The same for the write event. false.
+    virtual bool interceptWrite();
+    /// The handshake is done and the peer certificate accepted. The result
+    /// is not used. false.
+    virtual bool onHandshakeDone();
+    /// After a close, once the handle and TLS object are renewed;
+    /// shutdownComplete tells whether both TLS closes were exchanged. The
+    /// result is not used here. false.
+    virtual bool onTlsClosed(bool shutdownComplete);
+    /// The common name of the peer certificate's subject (with anything that
+    /// follows it in the subject line), or the whole subject line when it has
+    /// no CN; false, out untouched, without a peer certificate.
+    virtual bool getPeerName(TarnString& out);
+
+    /// The TLS state (TlsState). Any thread.
+    int getTlsState() const { return state_.load(); }
+    SSLContext* getContext() const { return context_; }
+
+private:
+    void handshakeStep();
+    // Frame reader, then drain, while the connection stays the same.
+    void serve();
+    void renewConnection();
+    int shutdownLocal();
+
+    ssl_st* ssl_ = nullptr;              // owned; reactor thread
+    SSLContext* context_;                // not owned
+    std::atomic<int> state_{TlsState::kIdle};
+    bool shutdownRequested_ = false;     // reactor thread
+    bool handshakeWantsWrite_ = false;   // reactor thread
+    bool readWantsWrite_ = false;        // reactor thread
+};
+
+/// The server side of a TLS connection, built by an accept handler on an
+/// accepted handle. Starts in state handshaking with the first handshake step;
+/// its outcome, when it is already final, is acted on at the socket's first
+/// event, never inside the constructor. Like ConnectedSocket it ends itself on
+/// a close or an error, unless onTlsClosed handles the close.
+///
+/// Threads and ownership as SSLClientSocket.
+class SSLConnectedSocket : public ConnectedSocket {
+public:
+    SSLConnectedSocket(SocketHandle socket, const InetAddr& peer, SSLContext* context);
+    /// Frees the TLS object, then the base closes the handle.
+    ~SSLConnectedSocket() override;
+
+    /// As ConnectedSocket, with a handshake outcome left by the constructor
+    /// acted on first.
+    int handleEvents() override;
+    /// In state handshaking: one handshake step; otherwise, unless
+    /// interceptRead(), the frame reader and then the send-queue drain.
+    void onReadable() override;
+    /// Unless interceptWrite(), the send-queue drain. A handshake step that
+    /// would block on writing goes on here.
+    void onWritable() override;
+    /// Unless onTlsClosed(state is closed) returns true, the ConnectedSocket
+    /// close (which ends the object).
+    void onClosed(bool graceful) override;
+    /// The TLS close, in state established only: state closing, close alert
+    /// sent; once both closes are exchanged, state closed and the transport's
+    /// sending side shut. 0.
+    int shutdownSend() override;
+    /// As SSLClientSocket.
+    int sendRaw(const char* data, int length) override;
+    int receiveRaw(char* buffer, int size) override;
+    int sendMessage(const void* data, int length) override;
+
+    virtual bool interceptRead();
+    virtual bool interceptWrite();
+    /// The handshake is done and the client certificate (if the context asks
+    /// for one) accepted. false.
+    virtual bool onHandshakeDone();
+    /// A close came; shutdownComplete tells whether both TLS closes were
+    /// exchanged. true means the subclass handled the close and the object is
+    /// not ended. false.
+    virtual bool onTlsClosed(bool shutdownComplete);
+    virtual bool getPeerName(TarnString& out);
+    /// True once SSL_accept has succeeded (even if the certificate was then
+    /// refused).
+    virtual bool isHandshakeDone();
+
+    /// The TLS state (TlsState). Any thread.
+    int getTlsState() const { return state_.load(); }
+    SSLContext* getContext() const { return context_; }
+
+private:
+    // The outcome of a handshake step.
+    enum class Step { kPending, kDone, kFailed };
+    Step acceptStep();
+    void actOn(Step step);
+    void serve();
+    int shutdownLocal();
+
+    ssl_st* ssl_ = nullptr;              // owned; reactor thread
+    SSLContext* context_;                // not owned
+    std::atomic<int> state_{TlsState::kHandshaking};
+    bool shutdownRequested_ = false;     // reactor thread
+    std::atomic<bool> handshakeDone_{false};
+    bool handshakeWantsWrite_ = false;   // reactor thread
+    bool readWantsWrite_ = false;        // reactor thread
+    Step deferred_ = Step::kPending;     // the constructor's final outcome, acted on at the first event
+    bool inClose_ = false;               // a close is under way; reactor thread
+};
+
+}  // namespace tarn
