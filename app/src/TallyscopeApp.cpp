@@ -46,6 +46,8 @@ bool CTallyscopeApp::OnIdle(long count) {
 
 CMainFrame* CTallyscopeApp::GetMainFrame() const { return dynamic_cast<CMainFrame*>(m_pMainWnd); }
 
+void CTallyscopeApp::RefreshAllDocuments() { RefreshAllPlaylistDocuments(this); }
+
 void CTallyscopeApp::SetClock(const CTime& t) {
     m_clockTime = t;
     m_clockBase = CTime::GetCurrentTime();

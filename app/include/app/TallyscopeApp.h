@@ -29,6 +29,9 @@ public:
     // wall-clock time since the last step and shows the result,
     // "MM/DD/YYYY hh:mm:ss".
     void AdvanceClock();
+    /// Fetches every open playlist again and rebuilds its views; a failing
+    /// document is reported in the message pane and the others go on.
+    void RefreshAllDocuments();
 
     CMainFrame* GetMainFrame() const;
     void OnAppAbout();
