@@ -250,26 +250,35 @@ TEST(ListeningSocket, AcceptErrorRecreatesTheListeningHandle) {
 
 TEST(ListeningSocket, OutOfDescriptorsBacksOffAndAcceptsLater) {
     tarn::Reactor reactor;
-    Handler handler(&reactor, {0});
+    Handler handler(&reactor, {0, 1});
     ListeningSocket listener(InetAddr(TarnString("127.0.0.1"), 0), &handler);
     ASSERT_EQ(0, listener.listen(5));
     const uint16_t port = static_cast<uint16_t>(listener.getBoundPort());
     Running run(reactor);
     ASSERT_EQ(0, listener.attach(&reactor));
+    const sockaddr_in to = loopback(port);
+    // A first connection runs every call of the accept path while descriptors
+    // are plentiful: UBSan checks a type the first time it meets it, and that
+    // check needs free descriptors.
+    int first = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(first, 0);
+    ASSERT_EQ(0, ::connect(first, reinterpret_cast<const sockaddr*>(&to), sizeof to));
+    ASSERT_TRUE(eventually([&] { return handler.accepted.load() == 1; }));
+    EXPECT_TRUE(peerSeesClose(first));
+    closeFd(first);
     int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     ASSERT_GE(client, 0);
     {
         DescriptorsExhausted exhausted;
-        const sockaddr_in to = loopback(port);
         // The kernel completes the connection; the accept fails for want of a descriptor.
         ASSERT_EQ(0, ::connect(client, reinterpret_cast<const sockaddr*>(&to), sizeof to));
-        // Descriptors come back before the back-off ends: the retry task then
-        // runs with descriptors to spare (UBSan's first check of a type needs one).
-        std::this_thread::sleep_for(std::chrono::milliseconds(ListeningSocket::kAcceptBackoffMs / 2));
-        EXPECT_EQ(0, handler.accepted.load());
+        // Descriptors come back as soon as the failed accept has scheduled
+        // its retry, so the retry task runs with descriptors to spare.
+        EXPECT_TRUE(eventually([&] { return listener.isAcceptRetryPending(); }));
+        EXPECT_EQ(1, handler.accepted.load());
     }
     // No new connection comes: only the retry can find the queued one.
-    EXPECT_TRUE(eventually([&] { return handler.accepted.load() == 1; }));
+    EXPECT_TRUE(eventually([&] { return handler.accepted.load() == 2; }));
     EXPECT_TRUE(peerSeesClose(client)) << "refused by the handler, so closed";
     closeFd(client);
 }

@@ -63,6 +63,8 @@ public:
     const InetAddr& getLocalAddress() const { return local_; }
     /// The port bound now (host order), or -1 when not bound.
     int getBoundPort() const;
+    /// Whether an accept retry is waiting out its pause. Any thread.
+    bool isAcceptRetryPending() const { return retryScheduled_.load(); }
 
 protected:
     /// Acts on events fetched for the handle: see handleEvents.
