@@ -6,17 +6,20 @@
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/AppResources.h"
 #include "app/MainFrm.h"
+#include "app/SessionDocManager.h"
 #include "app/TallyscopeApp.h"
 
 namespace {
 
 void PrintUsage(std::FILE* out) {
     std::fprintf(out,
-                 "Usage: tallyscope [--help] [--version] [--screenshot FILE]\n"
+                 "Usage: tallyscope [--help] [--version] [--connect] [--studio NAME]\n"
+                 "                  [--screenshot FILE] [--quit-after SECONDS]\n"
                  "\n"
                  "Monitors the playlists of a broadcast studio through an aggregation server.\n"
                  "File > Open starts the session with the server named in the configuration.\n"
@@ -31,7 +34,18 @@ void PrintUsage(std::FILE* out) {
                  "Options:\n"
                  "  --help             show this text and exit\n"
                  "  --version          show the version and exit\n"
-                 "  --screenshot FILE  start, save the main window as a PNG image, exit\n");
+                 "  --connect          connect to the server at start-up (as File > Open)\n"
+                 "  --studio NAME      choose the studio NAME without asking\n"
+                 "  --screenshot FILE  save the main window as a PNG image, then exit\n"
+                 "                     (after SECONDS with --quit-after, else at once)\n"
+                 "  --quit-after SECONDS  exit after that many seconds\n");
+}
+
+// The manager exists once the application has started (InitInstance adds
+// the template); made here when asked for earlier.
+CSessionDocManager* SessionManagerOf(CTallyscopeApp& app) {
+    if (app.m_pDocManager == nullptr) app.m_pDocManager = new CSessionDocManager;
+    return dynamic_cast<CSessionDocManager*>(app.m_pDocManager);
 }
 
 }  // namespace
@@ -41,6 +55,9 @@ int TallyscopeMain(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     const char* screenshot = nullptr;
+    const char* studio = nullptr;
+    bool connect = false;
+    double quitAfter = -1;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             PrintUsage(stdout);
@@ -54,6 +71,22 @@ int TallyscopeMain(int argc, char** argv) {
             screenshot = argv[++i];
             continue;
         }
+        if (std::strcmp(argv[i], "--connect") == 0) {
+            connect = true;
+            continue;
+        }
+        if (std::strcmp(argv[i], "--studio") == 0 && i + 1 < argc) {
+            studio = argv[++i];
+            continue;
+        }
+        if (std::strcmp(argv[i], "--quit-after") == 0 && i + 1 < argc) {
+            char* end = nullptr;
+            quitAfter = std::strtod(argv[++i], &end);
+            if (end != nullptr && *end == '\0' && quitAfter >= 0 && quitAfter <= 86400) continue;
+            std::fprintf(stderr, "tallyscope: --quit-after takes a number of seconds (0 to 86400)\n\n");
+            PrintUsage(stderr);
+            return 2;
+        }
         std::fprintf(stderr, "tallyscope: unknown option %s\n\n", argv[i]);
         PrintUsage(stderr);
         return 2;
@@ -65,12 +98,25 @@ int TallyscopeMain(int argc, char** argv) {
     int rc = 0;
     {
         CTallyscopeApp app;
+        if (studio != nullptr) {
+            if (CSessionDocManager* manager = SessionManagerOf(app)) {
+                manager->m_hasPresetStudio = true;
+                manager->m_presetStudio = studio;
+            }
+        }
+        if (connect) {
+            // Once the loop runs, so the main window is up first.
+            QTimer::singleShot(0, &qapp, [&app] { app.OnFileOpen(); });
+        }
         bool saved = false;
-        if (screenshot != nullptr) {
-            // After the first idle passes have set the toolbar and panes.
-            QTimer::singleShot(500, &qapp, [&app, &saved, screenshot] {
-                if (CMainFrame* frame = app.GetMainFrame()) {
+        if (screenshot != nullptr || quitAfter >= 0) {
+            // By default after the first idle passes have set the toolbar and panes.
+            const int ms = quitAfter >= 0 ? static_cast<int>(quitAfter * 1000) : 500;
+            QTimer::singleShot(ms, &qapp, [&app, &saved, screenshot] {
+                CMainFrame* frame = app.GetMainFrame();
+                if (frame != nullptr && screenshot != nullptr)
                     saved = frame->m_hWnd->grab().save(QString::fromLocal8Bit(screenshot), "PNG");
+                if (frame != nullptr) {
                     frame->OnClose();
                 } else {
                     QCoreApplication::quit();

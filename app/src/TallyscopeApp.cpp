@@ -6,6 +6,8 @@
 #include "app/AppResources.h"
 #include "app/ChildFrm.h"
 #include "app/MainFrm.h"
+#include "app/QuorCommands.h"
+#include "app/SessionDocManager.h"
 #include "app/Resource.h"
 #include "app/TallyscopeDoc.h"
 #include "app/TallyscopeView.h"
@@ -36,12 +38,35 @@ bool CTallyscopeApp::InitInstance() {
     return true;
 }
 
-CDocManager* CTallyscopeApp::CreateDocManager() { return new CDocManager; }
+CTallyscopeApp::~CTallyscopeApp() {
+    if (CSessionDocManager* manager = GetSessionDocManager()) manager->EndSession();
+}
+
+CDocManager* CTallyscopeApp::CreateDocManager() { return new CSessionDocManager; }
 
 bool CTallyscopeApp::OnIdle(long count) {
     AdvanceClock();
-    // The session's idle step (link icon, reconnect, notifications) goes here.
+    if (CSessionDocManager* manager = GetSessionDocManager()) manager->OnIdleSession(GetMainFrame());
     return CWinApp::OnIdle(count);
+}
+
+int CTallyscopeApp::ExitInstance() {
+    if (CSessionDocManager* manager = GetSessionDocManager()) manager->EndSession();
+    return CWinApp::ExitInstance();
+}
+
+void CTallyscopeApp::SendNoQuorTrigger(const String& playlist, const String& eventId) {
+    if (CSessionDocManager* manager = GetSessionDocManager()) manager->SendCommand(FormatNoQuorTrigger(playlist, eventId));
+}
+
+void CTallyscopeApp::SendEnableQuorTrigger(const String& playlist, const String& eventId) {
+    if (CSessionDocManager* manager = GetSessionDocManager())
+        manager->SendCommand(FormatEnableQuorTrigger(playlist, eventId));
+}
+
+void CTallyscopeApp::SendChangeQuorServer(const String& playlist, const String& eventId, const String& quorServer) {
+    if (CSessionDocManager* manager = GetSessionDocManager())
+        manager->SendCommand(FormatChangeQuorServer(playlist, eventId, quorServer));
 }
 
 CMainFrame* CTallyscopeApp::GetMainFrame() const { return dynamic_cast<CMainFrame*>(m_pMainWnd); }

@@ -1,5 +1,6 @@
 #include "app/TallyscopeView.h"
 
+#include "app/QuorServerDlg.h"
 #include "app/Resource.h"
 #include "app/TallyscopeApp.h"
 #include "app/TallyscopeDoc.h"
@@ -16,6 +17,9 @@ CTallyscopeView::CTallyscopeView() {
     MapCommandUI(ID_QUOR_TRIGGER_OFF, &CTallyscopeView::OnUpdateQuorCommand);
     MapCommandUI(ID_QUOR_TRIGGER_ON, &CTallyscopeView::OnUpdateQuorCommand);
     MapCommandUI(ID_QUOR_SERVER_CHANGE, &CTallyscopeView::OnUpdateQuorCommand);
+    MapCommand(ID_QUOR_TRIGGER_OFF, &CTallyscopeView::OnQuorTriggerOff);
+    MapCommand(ID_QUOR_TRIGGER_ON, &CTallyscopeView::OnQuorTriggerOn);
+    MapCommand(ID_QUOR_SERVER_CHANGE, &CTallyscopeView::OnQuorServerChange);
 }
 
 CTallyscopeDoc* CTallyscopeView::GetDocument() const { return dynamic_cast<CTallyscopeDoc*>(m_pDocument); }
@@ -78,3 +82,35 @@ int CTallyscopeView::QuorCommandRow() const {
 }
 
 void CTallyscopeView::OnUpdateQuorCommand(CCmdUI* ui) { ui->Enable(QuorCommandRow() >= 0); }
+
+namespace {
+
+String PlaylistName(const CTallyscopeDoc* doc) {
+    return doc != nullptr ? doc->m_root.GetAttribute("name").GetValue() : String();
+}
+
+}  // namespace
+
+void CTallyscopeView::OnQuorTriggerOff() {
+    const int row = m_list.GetSafeHwnd() != nullptr ? m_list.GetFirstSelectedItem() : -1;
+    if (row < 0) return;
+    if (CTallyscopeApp* app = GetTallyscopeApp())
+        app->SendNoQuorTrigger(PlaylistName(GetDocument()), m_list.GetItemText(row, kColumnId));
+}
+
+void CTallyscopeView::OnQuorTriggerOn() {
+    const int row = m_list.GetSafeHwnd() != nullptr ? m_list.GetFirstSelectedItem() : -1;
+    if (row < 0) return;
+    if (CTallyscopeApp* app = GetTallyscopeApp())
+        app->SendEnableQuorTrigger(PlaylistName(GetDocument()), m_list.GetItemText(row, kColumnId));
+}
+
+void CTallyscopeView::OnQuorServerChange() {
+    const int row = m_list.GetSafeHwnd() != nullptr ? m_list.GetFirstSelectedItem() : -1;
+    if (row < 0) return;
+    CQuorServerDlg dialog(m_list.GetItemText(row, kColumnQuorServer));
+    if (dialog.DoModal() != IDOK) return;
+    if (CTallyscopeApp* app = GetTallyscopeApp())
+        app->SendChangeQuorServer(PlaylistName(GetDocument()), m_list.GetItemText(row, kColumnId), dialog.m_address);
+    m_list.SetItemText(row, kColumnQuorServer, dialog.m_address);
+}

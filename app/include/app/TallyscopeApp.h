@@ -5,6 +5,7 @@
 // GUI thread only.
 #pragma once
 
+#include "external/String.h"
 #include "framework/CTime.h"
 #include "framework/WinApp.h"
 
@@ -14,13 +15,26 @@ class CTallyscopeApp : public CWinApp {
 public:
     // Registers the resources; the QApplication must exist.
     CTallyscopeApp();
+    // The session ends (its thread joined) before the application goes.
+    ~CTallyscopeApp() override;
 
     // In order: the settings key and a 4-entry recent-file list, the playlist
     // template, the main frame (false when it cannot be loaded), shown; the
     // clock stopped. No connection is made and no document opened.
     bool InitInstance() override;
-    // Advances the clock, then the framework's own idle work.
+    // Advances the clock; once the session is up, the link icon, a reconnect
+    // when the link is down and the server's notifications; then the
+    // framework's own idle work.
     bool OnIdle(long count) override;
+    // Ends the session before the loop's result is returned.
+    int ExitInstance() override;
+
+    // The operator's trigger commands, sent over the session (the values are
+    // escaped). With no link, "Not connected" shows in the message pane and
+    // nothing is sent.
+    void SendNoQuorTrigger(const String& playlist, const String& eventId);
+    void SendEnableQuorTrigger(const String& playlist, const String& eventId);
+    void SendChangeQuorServer(const String& playlist, const String& eventId, const String& quorServer);
 
     // The playlist's clock reference (from the view that filled last): the
     // clock runs on from t with the wall clock.
@@ -41,9 +55,7 @@ public:
     int m_clockRunning = 0;  // 1 from the first SetClock
 
 protected:
-    // The application's document manager. The session brings its own
-    // (CSessionDocManager, which owns the session and overrides
-    // OpenDocumentFile and OnFileOpen); until then the framework's.
+    // CSessionDocManager, which owns the session.
     CDocManager* CreateDocManager() override;
 };
 

@@ -40,6 +40,14 @@ public:
     // The row the trigger commands act on, or -1 when they are unavailable.
     int QuorCommandRow() const;
 
+    // The trigger commands on the first selected row: its event id (column
+    // 2) and the playlist's root "name" go to the application's senders.
+    void OnQuorTriggerOff();
+    void OnQuorTriggerOn();
+    // Asks for the server address; on OK sends it and shows it in column 7
+    // at once. Cancel sends and changes nothing.
+    void OnQuorServerChange();
+
     CEventListCtrl m_list;     // control id 1
     int m_initialized = 0;     // 1 once OnInitialUpdate has run
     unsigned int m_timerId = 0;  // 0: no timer running

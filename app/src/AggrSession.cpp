@@ -1,0 +1,208 @@
+#include "app/AggrSession.h"
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include <array>
+#include <chrono>
+
+#include "external/EventLog.h"
+#include "framework/Afx.h"
+#include "tarn/InetAddr.h"
+#include "tarn/Task.h"
+#include "tarn/TarnString.h"
+#include "tarn/platform/Waitable.h"
+
+namespace {
+
+// Keepalive: a peer that vanished is found within about a minute.
+constexpr int kKeepIdleSeconds = 30;
+constexpr int kKeepIntervalSeconds = 10;
+constexpr int kKeepCount = 3;
+constexpr int kUserTimeoutMs = 60000;
+
+// Carries a connect to the reactor thread; owns itself.
+class ConnectTask final : public tarn::Task {
+public:
+    ConnectTask(AggrSocket* socket, const tarn::InetAddr& to) : socket_(socket), to_(to) {}
+    void execute() override {
+        socket_->ConnectOnReactor(to_);
+        delete this;
+    }
+    void discard() override { delete this; }
+
+private:
+    AggrSocket* socket_;
+    tarn::InetAddr to_;
+};
+
+// Carries a copy of one payload to the reactor thread; owns itself.
+class SendTask final : public tarn::Task {
+public:
+    SendTask(AggrSocket* socket, std::string payload) : socket_(socket), payload_(std::move(payload)) {}
+    void execute() override {
+        socket_->SendOnReactor(payload_);
+        delete this;
+    }
+    void discard() override { delete this; }
+
+private:
+    AggrSocket* socket_;
+    std::string payload_;
+};
+
+}  // namespace
+
+// ---- AggrSocket ----
+
+AggrSocket::AggrSocket(tarn::SSLContext* context) : tarn::SSLClientSocket(context) {}
+
+AggrSocket::~AggrSocket() = default;
+
+void AggrSocket::onReactorStop() {}
+
+void AggrSocket::onError(int code) {
+    m_linkUp.store(false);
+    MarkFailed();
+    // The base closes the connection and renews the handle; the socket stays
+    // idle until its owner replaces it.
+    tarn::SSLClientSocket::onError(code);
+}
+
+void AggrSocket::onMessage(const char* data, int length) {
+    String payload(data, length);
+    if (payload == "Update") {
+        m_updatePending.store(true);
+    } else if (payload == "StudioConnected") {
+        m_studioKeyword.store(1);
+    } else if (payload == "StudioDisconnected") {
+        m_studioKeyword.store(-1);
+    }
+    {
+        std::lock_guard<std::mutex> guard(m_messageLock);
+        m_lastMessage = std::move(payload);
+    }
+    m_messageEvent.set();
+    AfxWakeGui();
+}
+
+bool AggrSocket::onHandshakeDone() {
+    m_linkUp.store(true);
+    AfxWakeGui();
+    return true;
+}
+
+bool AggrSocket::onTlsClosed(bool) {
+    m_linkUp.store(false);
+    MarkFailed();
+    return true;
+}
+
+void AggrSocket::onConnected() {
+    tarn::SSLClientSocket::onConnected();
+    const int fd = static_cast<int>(getSocket());
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepIdleSeconds, sizeof kKeepIdleSeconds);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepIntervalSeconds, sizeof kKeepIntervalSeconds);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepCount, sizeof kKeepCount);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &kUserTimeoutMs, sizeof kUserTimeoutMs);
+}
+
+void AggrSocket::MarkFailed() {
+    if (!m_linkFailed.exchange(true)) {
+        m_failedEvent.set();
+        AfxWakeGui();
+    }
+}
+
+bool AggrSocket::WaitForMessage(uint32_t ms) {
+    std::array<tarn::platform::Waitable*, 2> objects{&m_messageEvent, &m_failedEvent};
+    // The message event comes first: a message that arrived before the link
+    // failed is still taken.
+    return tarn::platform::waitAny(objects, ms) == tarn::platform::kWaitObject0;
+}
+
+AggrNotifications AggrSocket::TakeNotifications() {
+    AggrNotifications taken;
+    if (m_messageEvent.wait(0) != tarn::platform::kWaitObject0) return taken;
+    taken.signalled = true;
+    // Flags before the slot: a message stored meanwhile sets the event again,
+    // so the next pass sees it.
+    taken.update = m_updatePending.exchange(false);
+    taken.studio = m_studioKeyword.exchange(0);
+    taken.lastMessage = LastMessage();
+    return taken;
+}
+
+String AggrSocket::LastMessage() const {
+    std::lock_guard<std::mutex> guard(m_messageLock);
+    return m_lastMessage;
+}
+
+void AggrSocket::ConnectOnReactor(const tarn::InetAddr& to) {
+    const int result = connect(to);
+    // -1: already connecting or connected; 0: under way (the outcome comes
+    // as an event). Anything else failed at once.
+    if (result < -1) MarkFailed();
+}
+
+void AggrSocket::SendOnReactor(const std::string& payload) {
+    if (!linkUp() || sendMessage(payload.data(), static_cast<int>(payload.size())) < 0) {
+        m_sendFailed.store(true);
+        AfxWakeGui();
+    }
+}
+
+// ---- AggrReactor ----
+
+AggrReactor::AggrReactor() = default;
+
+AggrReactor::~AggrReactor() {
+    // The loop must be over before the socket goes; the context outlives it.
+    stop();
+    delete m_socket;
+    m_socket = nullptr;
+    delete m_tlsContext;
+    m_tlsContext = nullptr;
+}
+
+long AggrReactor::createTlsContext(const char* certFile, const char* keyFile, const char* caFile) {
+    try {
+        auto* context = new tarn::SSLContext(tarn::TarnString(certFile), tarn::TarnString(keyFile),
+                                             tarn::TarnString(kAggrPassPhrase), tarn::TarnString(caFile));
+        delete m_tlsContext;
+        m_tlsContext = context;
+    } catch (const tarn::SSLContextError&) {
+        TarnEventLog(kAggrTlsContextFailed, "%s", "");
+        return kAggrTlsContextFailed;
+    }
+    return kAggrOk;
+}
+
+long AggrReactor::connectTo(const char* host, int port) {
+    // Without a context there is nothing to connect with.
+    if (m_tlsContext == nullptr || m_socket != nullptr) return kAggrTlsContextFailed;
+    const bool started = start() == 0;
+    m_socket = new AggrSocket(m_tlsContext);
+    if (!started) {
+        m_socket->MarkFailed();
+        return kAggrOk;
+    }
+    m_socket->attach(this);
+    post(new ConnectTask(m_socket, tarn::InetAddr(tarn::TarnString(host), port)));
+    return kAggrOk;
+}
+
+long AggrReactor::shutdownSession() {
+    if (m_socket != nullptr) removeSocket(m_socket);
+    stop();
+    return kAggrOk;
+}
+
+bool AggrReactor::PostSend(const char* data, int length) {
+    if (m_socket == nullptr || !m_socket->linkUp()) return false;
+    post(new SendTask(m_socket, std::string(data, static_cast<size_t>(length))));
+    return true;
+}
