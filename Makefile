@@ -25,7 +25,7 @@ export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS ?= halt_on_error=1:second_deadlock_stack=1
 export QT_QPA_PLATFORM ?= offscreen
 
-.PHONY: deps configure build test bench format clean
+.PHONY: deps configure build test bench demo format clean
 
 deps:
 	@scripts/install-deps
@@ -38,6 +38,11 @@ build: configure
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS) --timeout 300 $(CTEST_ARGS)
+
+# The viewer against the simulated server on loopback (scripts/demo).
+demo: configure
+	@cmake --build $(BUILD_DIR) -j$(JOBS) --target tallyscope tallyscope-aggr-sim
+	@scripts/demo $(BUILD_DIR)
 
 bench: deps
 	@cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release >/dev/null

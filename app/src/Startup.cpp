@@ -4,15 +4,20 @@
 #include <QPixmap>
 #include <QWidget>
 #include <QTimer>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "app/AppResources.h"
 #include "app/MainFrm.h"
 #include "app/SessionDocManager.h"
 #include "app/TallyscopeApp.h"
+#include "tarn/CrashLog.h"
 
 namespace {
 
@@ -46,6 +51,27 @@ void PrintUsage(std::FILE* out) {
 CSessionDocManager* SessionManagerOf(CTallyscopeApp& app) {
     if (app.m_pDocManager == nullptr) app.m_pDocManager = new CSessionDocManager;
     return dynamic_cast<CSessionDocManager*>(app.m_pDocManager);
+}
+
+// The crash log goes to $XDG_STATE_HOME/tallyscope (default
+// ~/.local/state/tallyscope), made when missing; the current folder when
+// no such folder can be made.
+void SetUpCrashLog() {
+    std::string base;
+    const char* state = std::getenv("XDG_STATE_HOME");
+    const char* home = std::getenv("HOME");
+    if (state != nullptr && state[0] == '/') {
+        base = state;
+    } else if (home != nullptr && home[0] == '/') {
+        base = std::string(home) + "/.local";
+        ::mkdir(base.c_str(), 0700);
+        base += "/state";
+    } else {
+        return;
+    }
+    ::mkdir(base.c_str(), 0700);
+    const std::string folder = base + "/tallyscope";
+    if (::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST) tarn::setCrashLogFolder(folder);
 }
 
 }  // namespace
@@ -92,6 +118,7 @@ int TallyscopeMain(int argc, char** argv) {
         return 2;
     }
 
+    SetUpCrashLog();
     QApplication qapp(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tallyscope"));
     QApplication::setApplicationVersion(QString::fromLatin1(kTallyscopeVersion));

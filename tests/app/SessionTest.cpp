@@ -215,6 +215,7 @@ TEST_F(PlaylistTest, CommandsWithoutASessionSayNotConnected) {
 }
 
 TEST_F(PlaylistTest, TheServerDialogKeepsFreeText) {
+    CTallyscopeApp app;  // registers the dialog templates
     CQuorServerDlg dialog("old");
     ScopedModalHook hook([&](CModalRun& run) {
         EXPECT_EQ(run.dialog->GetDialogWidget()->windowTitle().toStdString(), "Quor Server IP");
