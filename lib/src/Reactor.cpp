@@ -192,6 +192,7 @@ int Reactor::changeSockets(BaseSocket* socket, bool add) {
 int Reactor::applySocketChange(BaseSocket* socket, bool add) {
     if (add) {
         watchedSockets_.add(socket);
+        ++watchedVersion_;
         return 0;
     }
     try {
@@ -199,6 +200,7 @@ int Reactor::applySocketChange(BaseSocket* socket, bool add) {
     } catch (const QuorException&) {
         return -1;
     }
+    ++watchedVersion_;
     // An open handle that is no longer watched must not wake the loop, but
     // this pass's copy still serves it: drop it from the selection at the top
     // of the next pass. The socket event exists only on the reactor thread,
@@ -228,18 +230,29 @@ void Reactor::run() {
 }
 
 void Reactor::loop() {
-    platform::Waitable* objects[2] = {&getWakeEvent(), socketEvent_.get()};
-    const size_t count = socketEvent_ != nullptr ? 2 : 1;
+    platform::Waitable* const wakeOnly[1] = {&getWakeEvent()};
     while (running_.get()) {
+        uint32_t result;
         if (socketEvent_ != nullptr) {
             dropUnwatchedHandles();
-            for (TList<BaseSocket*>::Iterator it(watchedSockets_); it.hasCurrent(); it.Step()) {
-                socketEvent_->select(it.iterator()->getSocket(), platform::FD_ALL_EVENTS);
-            }
+            selectWatched();
         }
-        const uint32_t result = platform::waitAny(std::span<platform::Waitable* const>(objects, count), timeoutMs());
+        if (carriedTasks_.getCount() > 0) {
+            result = platform::kWaitObject0;  // tasks are waiting: as if woken
+        } else if (socketEvent_ != nullptr) {
+            // One epoll_wait sleeps on both objects and records the sockets'
+            // events as it returns. A wake-up is acquired after the tasks ran.
+            result = socketEvent_->waitWith(getWakeEvent(), timeoutMs(), false);
+        } else {
+            result = platform::waitAny(wakeOnly, timeoutMs());
+        }
         if (result == platform::kWaitObject0) {
             servePosted();
+            // Acquire the wake-up now (nothing when waitAny has), then take in
+            // what was posted since the batch: its wake-up may be the one just
+            // swallowed, so the next pass serves it without sleeping.
+            getWakeEvent().tryAcquire();
+            postedTasks_.takeAll(carriedTasks_);
             // A busy poster must not starve sockets and timers: serve what is
             // ready now as well, each source in its usual order.
             if (socketEvent_ != nullptr && socketEvent_->tryAcquire()) serveSockets();
@@ -263,6 +276,37 @@ void Reactor::dropUnwatchedHandles() {
     }
 }
 
+void Reactor::selectWatched() {
+    // Every watched socket is selected in every pass. Selecting a handle that
+    // is selected already changes nothing, so when the watched set, every
+    // socket's handle and the event's selection are as the last pass left
+    // them, the pass skips it.
+    bool unchanged = selectedValid_ && selectedVersion_ == watchedVersion_ &&
+                     selectedEpoch_ == socketEvent_->selectionEpoch();
+    if (unchanged) {
+        size_t i = 0;
+        for (TList<BaseSocket*>::Iterator it(watchedSockets_); it.hasCurrent() && unchanged; it.Step(), ++i) {
+            BaseSocket* socket = it.iterator();
+            unchanged = i < selected_.size() && selected_[i].first == socket && selected_[i].second == socket->getSocket();
+        }
+        if (unchanged && i == selected_.size()) return;
+    }
+    // Read before selecting: a handle that leaves meanwhile shows next pass.
+    selectedEpoch_ = socketEvent_->selectionEpoch();
+    selectedVersion_ = watchedVersion_;
+    selectedValid_ = false;
+    selected_.clear();
+    bool allSelected = true;
+    for (TList<BaseSocket*>::Iterator it(watchedSockets_); it.hasCurrent(); it.Step()) {
+        BaseSocket* socket = it.iterator();
+        const SocketHandle handle = socket->getSocket();
+        // A failed selection is tried again in the next pass.
+        if (socketEvent_->select(handle, platform::FD_ALL_EVENTS) != 0) allSelected = false;
+        selected_.emplace_back(socket, handle);
+    }
+    selectedValid_ = allSelected;
+}
+
 uint32_t Reactor::timeoutMs() {
     std::lock_guard<BaseThread> guard(*this);
     if (scheduledTasks_.getCount() == 0) return platform::kInfinite;
@@ -276,6 +320,7 @@ uint32_t Reactor::timeoutMs() {
 
 void Reactor::servePosted() {
     TList<Task*> batch;
+    carriedTasks_.takeAll(batch);  // posted earlier than what the queue holds
     postedTasks_.takeAll(batch);
     for (TList<Task*>::Iterator it(batch); it.hasCurrent(); it.Step()) {
         Task* task = it.iterator();
@@ -294,10 +339,11 @@ void Reactor::serveSockets() {
     if (!running_.get()) return;
     // Handlers may add or remove sockets: they change the watched set, and the
     // change shows from the next pass; this pass serves the copy.
-    TList<BaseSocket*> copy;
+    std::vector<BaseSocket*>& copy = passCopy_;  // kept between passes: no allocation per pass
+    copy.clear();
     for (TList<BaseSocket*>::Iterator it(watchedSockets_); it.hasCurrent(); it.Step()) {
         try {
-            copy.add(it.iterator());
+            copy.push_back(it.iterator());
         } catch (const QuorException& e) {
             writeCrashLine("Caught QuorException building watchedSocketsCopy in reactor " +
                            quoted(dynamicClassName(*this)) + ".  " + e.getMessage());
@@ -306,8 +352,7 @@ void Reactor::serveSockets() {
                            quoted(dynamicClassName(*this)) + ".");
         }
     }
-    for (TList<BaseSocket*>::Iterator it(copy); it.hasCurrent(); it.Step()) {
-        BaseSocket* socket = it.iterator();
+    for (BaseSocket* socket : copy) {
         try {
             socket->handleEvents();
         } catch (const QuorException& e) {
@@ -348,6 +393,7 @@ void Reactor::endSequence() {
             std::lock_guard<BaseThread> guard(*this);
             stopped_ = true;
         }
+        carriedTasks_.takeAll(rest);
         postedTasks_.closeAndTakeAll(rest);
         std::lock_guard<BaseThread> guard(*this);
         while (scheduledTasks_.getCount() > 0) rest.add(scheduledTasks_.pop().data);

@@ -13,8 +13,11 @@
 #include <signal.h>
 #include <sys/socket.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace tlstest;
@@ -255,7 +258,14 @@ TEST_F(OutsidePeer, ServerTakesInTheFirstFrameThatFollowsTheHandshake) {
 TEST_F(OutsidePeer, SendToAResetPeerFailsWithoutSigpipe) {
     // The socket is driven by hand on this thread (no reactor), so the sends
     // below surely reach a connection the peer has reset.
-    auto peer = PlainTlsPeer::server("server.pem", "server.key", [](SSL* ssl) {
+    // The peer resets only once the client has seen its handshake through:
+    // a reset that overtakes the client's first read after the handshake
+    // would end the connection before the sends below.
+    std::atomic<bool> clientEstablished{false};
+    auto peer = PlainTlsPeer::server("server.pem", "server.key", [&clientEstablished](SSL* ssl) {
+        for (int i = 0; i < 500 && !clientEstablished.load(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
         const linger reset{1, 0};
         ::setsockopt(SSL_get_fd(ssl), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
     });
@@ -269,6 +279,7 @@ TEST_F(OutsidePeer, SendToAResetPeerFailsWithoutSigpipe) {
         if (::poll(&in, 1, 200) == 1) c.onReadable();
     }
     ASSERT_EQ(TlsState::kEstablished, c.getTlsState()) << journal.text();
+    clientEstablished.store(true);
     ASSERT_TRUE(peer->waitDone());
     pollfd hup{c.getSocket(), POLLIN, 0};
     ASSERT_EQ(1, ::poll(&hup, 1, kWaitMs)) << "the reset arrived";

@@ -12,7 +12,10 @@
 #include "tarn/platform/Event.h"
 #include "tarn/platform/NetEvents.h"
 
+#include <cstdint>
 #include <memory>
+#include <utility>
+#include <vector>
 
 namespace tarn {
 
@@ -127,6 +130,7 @@ private:
     void unschedule(Task* task);
     void loop();
     void dropUnwatchedHandles();
+    void selectWatched();
     uint32_t timeoutMs();
     void servePosted();
     void serveSockets();
@@ -135,6 +139,10 @@ private:
     void reportOutside(const char* message);
 
     TBatchQueue<Task*> postedTasks_;                     // own lock
+    // The reactor thread's: tasks taken in after the wake event was acquired
+    // (their wake-up may have been swallowed by it); served first by the next
+    // pass, which does not sleep. Never touched by other threads.
+    TBatchQueue<Task*> carriedTasks_;
     TPriorityQueue<Task*, SystemTime> scheduledTasks_;   // guarded by the base lock
     TList<BaseSocket*> watchedSockets_;  // changed on the reactor thread only while the loop runs
     LockedObj<bool> running_;
@@ -143,6 +151,15 @@ private:
     Phase phase_ = Phase::kIdle;   // guarded by the base lock
     std::unique_ptr<platform::SocketEvent> socketEvent_;  // the reactor thread's, while the loop runs
     TQueue<SocketHandle> unwatchedHandles_;  // reactor thread: removed, deselected at the next pass
+    // Bumped by every change of watchedSockets_, on the thread making it.
+    uint64_t watchedVersion_ = 0;
+    // The reactor thread's: what the last pass selected, so that a pass in
+    // which nothing changed skips re-selecting (it would change nothing).
+    std::vector<std::pair<BaseSocket*, SocketHandle>> selected_;
+    uint64_t selectedVersion_ = 0;
+    uint64_t selectedEpoch_ = 0;
+    bool selectedValid_ = false;
+    std::vector<BaseSocket*> passCopy_;  // the reactor thread's copy of the watched set in serveSockets
 };
 
 /// A handle that forwards to a reactor it neither owns nor counts.

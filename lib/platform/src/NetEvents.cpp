@@ -3,7 +3,9 @@
 #include "tarn/platform/WinSockErrors.h"
 
 #include <cerrno>
+#include <atomic>
 #include <cstdint>
+#include <ctime>
 #include <fcntl.h>
 #include <mutex>
 #include <netinet/in.h>
@@ -32,7 +34,7 @@ enum class Kind : uint8_t {
 };
 
 // One handle's record of network events.
-struct Record {
+struct State {
     SocketEvent* owner = nullptr;  // the event it is selected into; not owned
     uint32_t gen = 0;              // bumped on every reset and new selection
     long mask = 0;                 // the selected events
@@ -40,31 +42,58 @@ struct Record {
     uint8_t enabled = 0;           // events that may be recorded now
     uint8_t pending = 0;           // recorded, not yet enumerated
     bool requeued = false;         // a look-again is queued in the epoll set
+    bool lookAgain = false;        // a receive filled its buffer: look again before the next wait
+    bool listed = false;           // in the owner's look-again list
     bool wasConnected = false;     // a connection existed on it at some time
     int errors[FD_MAX_EVENTS] = {};
 };
 
-// The layer's one lock: guards the table and every SocketEvent's signalled_
-// and members_. Never held while calling out of the layer; held over short
-// non-blocking system calls only (epoll_ctl, getsockopt, ioctl).
-std::mutex gLock;
-std::vector<Record> gTable;  // indexed by handle number; guarded by gLock
+// A record and the lock that guards it. Held over short non-blocking system
+// calls only (epoll_ctl, getsockopt, ioctl), never while calling out of the
+// layer; an event's lock may be taken inside it, never the other way round.
+struct Record {
+    std::mutex lock;
+    State s;
+};
+
+// The table, indexed by handle number, in chunks that are made on first use
+// and never freed or moved, so that finding a record takes no lock and two
+// handles never contend.
+constexpr size_t kChunkBits = 10;
+constexpr size_t kChunkSize = size_t{1} << kChunkBits;
+constexpr size_t kMaxChunks = 4096;  // handles below 4 Mi
+std::atomic<Record*> gChunks[kMaxChunks];
 
 // Edge-triggered: the kernel reports a change once, and a look-again is asked
 // for explicitly (requeue), so nothing level-triggered can make the loop spin.
 constexpr uint32_t kEpollEvents = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLPRI | EPOLLET;
 constexpr int kDrainBatch = 64;
 constexpr int kMaxDrainRounds = 64;
+constexpr int64_t kMaxWaitMs = 24 * 3600 * 1000;
+// The epoll data of the wake descriptor: no handle has it.
+constexpr uint64_t kWakeTag = ~uint64_t{0};
 
+// The record of fd, or null when none was ever made.
 Record* find(int fd) {
-    if (fd < 0 || static_cast<size_t>(fd) >= gTable.size()) return nullptr;
-    return &gTable[static_cast<size_t>(fd)];
+    if (fd < 0) return nullptr;
+    const size_t chunk = static_cast<size_t>(fd) >> kChunkBits;
+    if (chunk >= kMaxChunks) return nullptr;
+    Record* records = gChunks[chunk].load(std::memory_order_acquire);
+    return records == nullptr ? nullptr : &records[static_cast<size_t>(fd) & (kChunkSize - 1)];
 }
 
-// The record of fd, made if need be. Invalidates pointers from find().
-Record& slot(int fd) {
-    if (static_cast<size_t>(fd) >= gTable.size()) gTable.resize(static_cast<size_t>(fd) + 1);
-    return gTable[static_cast<size_t>(fd)];
+// The record of fd, made if need be; null for a number beyond the table.
+Record* slot(int fd) {
+    if (Record* r = find(fd)) return r;
+    if (fd < 0) return nullptr;
+    const size_t chunk = static_cast<size_t>(fd) >> kChunkBits;
+    if (chunk >= kMaxChunks) return nullptr;
+    auto* fresh = new Record[kChunkSize];
+    Record* expected = nullptr;
+    if (!gChunks[chunk].compare_exchange_strong(expected, fresh, std::memory_order_acq_rel)) {
+        delete[] fresh;  // another thread made it first
+    }
+    return find(fd);
 }
 
 epoll_event makeEpollEvent(int fd, uint32_t gen) {
@@ -115,18 +144,28 @@ Kind learnKind(int fd, int* err) {
 
 }  // namespace
 
-// The parts of a SocketEvent the layer's free functions touch; gLock held.
+// The parts of a SocketEvent the layer's free functions touch, with the
+// record's lock held.
 struct SocketEventAccess {
     static int epfd(const SocketEvent& e) { return e.epfd_; }
-    static void signal(SocketEvent& e) { e.signalled_ = true; }
-    static void join(SocketEvent& e) { ++e.members_; }
-    static void leave(SocketEvent& e) { --e.members_; }
+    static void signal(SocketEvent& e) { e.signalled_.store(true, std::memory_order_release); }
+    static void join(SocketEvent& e) { e.members_.fetch_add(1); }
+    static void leave(SocketEvent& e) {
+        e.members_.fetch_sub(1);
+        e.epoch_.fetch_add(1, std::memory_order_acq_rel);
+    }
+    // The owner issues the look-again before its next wait.
+    static void lookAgain(SocketEvent& e, int fd) {
+        std::lock_guard<std::mutex> guard(e.lock_);
+        e.lookAgain_.push_back(fd);
+    }
 };
 
 namespace {
 
-// Records event `bit` with `error` if it is selected and enabled. gLock held.
-void record(Record& r, int bit, int error) {
+// Records event `bit` with `error` if it is selected and enabled. The
+// record's lock held.
+void record(State& r, int bit, int error) {
     const uint8_t ev = static_cast<uint8_t>(1u << bit);
     if ((r.mask & ev) == 0 || (r.enabled & ev) == 0) return;
     r.enabled = static_cast<uint8_t>(r.enabled & ~ev);
@@ -135,8 +174,8 @@ void record(Record& r, int bit, int error) {
     if (r.owner != nullptr) SocketEventAccess::signal(*r.owner);
 }
 
-// Drops r from its selection. gLock held.
-void unselect(int fd, Record& r) {
+// Drops r from its selection. the record's lock held.
+void unselect(int fd, State& r) {
     if (r.owner == nullptr) return;
     ::epoll_ctl(SocketEventAccess::epfd(*r.owner), EPOLL_CTL_DEL, fd, nullptr);
     SocketEventAccess::leave(*r.owner);
@@ -144,24 +183,25 @@ void unselect(int fd, Record& r) {
 }
 
 // Forgets everything about fd: its number is about to be reused, or was.
-void resetRecord(int fd, Record& r) {
+// The record's lock held.
+void resetRecord(int fd, State& r) {
     unselect(fd, r);
     const uint32_t gen = r.gen + 1;
-    r = Record{};
+    r = State{};
     r.gen = gen;
 }
 
 // Asks the epoll set to look at fd again at the next drain (the kernel queues
 // it if anything is ready then), so that a condition that still holds after a
-// receive or accept is recorded although no new edge will come. gLock held.
-void requeue(int fd, Record& r, bool force) {
+// receive or accept is recorded although no new edge will come. the record's lock held.
+void requeue(int fd, State& r, bool force) {
     if (r.owner == nullptr || (r.requeued && !force)) return;
     epoll_event ev = makeEpollEvent(fd, r.gen);
     if (::epoll_ctl(SocketEventAccess::epfd(*r.owner), EPOLL_CTL_MOD, fd, &ev) == 0) r.requeued = true;
 }
 
-// Turns what epoll reports for fd into recorded events. gLock held.
-void apply(int fd, Record& r, uint32_t revents) {
+// Turns what epoll reports for fd into recorded events. the record's lock held.
+void apply(int fd, State& r, uint32_t revents) {
     switch (r.kind) {
     case Kind::Listening:
         if ((revents & EPOLLIN) != 0) record(r, FD_ACCEPT_BIT, 0);
@@ -233,46 +273,129 @@ std::unique_ptr<SocketEvent> SocketEvent::create() {
 }
 
 SocketEvent::~SocketEvent() {
-    {
-        std::lock_guard<std::mutex> lock(gLock);
-        for (size_t fd = 0; members_ > 0 && fd < gTable.size(); ++fd) {
-            Record& r = gTable[fd];
-            if (r.owner != this) continue;
-            r.owner = nullptr;
-            r.pending = 0;
-            ++r.gen;
-            --members_;
+    for (size_t chunk = 0; members_.load() > 0 && chunk < kMaxChunks; ++chunk) {
+        Record* records = gChunks[chunk].load(std::memory_order_acquire);
+        for (size_t i = 0; records != nullptr && i < kChunkSize && members_.load() > 0; ++i) {
+            Record& r = records[i];
+            std::lock_guard<std::mutex> guard(r.lock);
+            if (r.s.owner != this) continue;
+            r.s.owner = nullptr;
+            r.s.pending = 0;
+            r.s.lookAgain = false;
+            r.s.listed = false;
+            ++r.s.gen;
+            members_.fetch_sub(1);
         }
     }
     ::close(epfd_);
 }
 
-void SocketEvent::drain() {
+void SocketEvent::flushLookAgain() {
+    std::vector<SocketHandle>& handles = lookAgainTaken_;
+    handles.clear();
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (lookAgain_.empty()) return;
+        handles.swap(lookAgain_);  // the two vectors keep their room: no allocation per pass
+    }
+    for (const SocketHandle fd : handles) {
+        Record* r = find(fd);
+        if (r == nullptr) continue;
+        std::lock_guard<std::mutex> guard(r->lock);
+        // Gone or moved: the entry is stale.
+        if (r->s.owner != this) continue;
+        r->s.listed = false;
+        // Emptied by a later receive: nothing to look at.
+        if (!r->s.lookAgain) continue;
+        r->s.lookAgain = false;
+        requeue(fd, r->s, false);
+    }
+}
+
+int SocketEvent::collect(int timeoutMs, bool* wakeSeen) {
     epoll_event events[kDrainBatch];
-    for (int round = 0; round < kMaxDrainRounds; ++round) {
-        const int n = ::epoll_wait(epfd_, events, kDrainBatch, 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        {
-            std::lock_guard<std::mutex> lock(gLock);
-            for (int i = 0; i < n; ++i) {
-                const int fd = static_cast<int>(static_cast<uint32_t>(events[i].data.u64));
-                const auto gen = static_cast<uint32_t>(events[i].data.u64 >> 32);
-                Record* r = find(fd);
-                // A report for a number closed and reused since is stale.
-                if (r == nullptr || r->owner != this || r->gen != gen) continue;
-                r->requeued = false;
-                apply(fd, *r, events[i].events);
-            }
+    const int n = ::epoll_wait(epfd_, events, kDrainBatch, timeoutMs);
+    if (n <= 0) return n;
+    for (int i = 0; i < n; ++i) {
+        if (events[i].data.u64 == kWakeTag) {
+            if (wakeSeen != nullptr) *wakeSeen = true;
+            continue;
         }
+        const int fd = static_cast<int>(static_cast<uint32_t>(events[i].data.u64));
+        const auto gen = static_cast<uint32_t>(events[i].data.u64 >> 32);
+        Record* r = find(fd);
+        if (r == nullptr) continue;
+        std::lock_guard<std::mutex> guard(r->lock);
+        // A report for a number closed and reused since is stale.
+        if (r->s.owner != this || r->s.gen != gen) continue;
+        r->s.requeued = false;
+        apply(fd, r->s, events[i].events);
+    }
+    return n;
+}
+
+void SocketEvent::drain() {
+    flushLookAgain();
+    for (int round = 0; round < kMaxDrainRounds; ++round) {
+        const int n = collect(0, nullptr);
+        if (n < 0 && errno == EINTR) continue;
         if (n < kDrainBatch) return;
     }
 }
 
 bool SocketEvent::tryAcquire() {
+    // Signalled already: what the kernel holds is recorded at the next look.
+    if (signalled_.load(std::memory_order_acquire)) return true;
     drain();
-    std::lock_guard<std::mutex> lock(gLock);
-    return signalled_;
+    return signalled_.load(std::memory_order_acquire);
+}
+
+uint32_t SocketEvent::waitWith(Waitable& wake, uint32_t ms, bool acquireWake) {
+    if (wake.pollFd() != wakeFd_) {
+        if (wakeFd_ >= 0) ::epoll_ctl(epfd_, EPOLL_CTL_DEL, wakeFd_, nullptr);
+        wakeFd_ = -1;
+        epoll_event ev{};
+        ev.events = EPOLLIN;  // level-triggered: readable until acquired
+        ev.data.u64 = kWakeTag;
+        if (::epoll_ctl(epfd_, EPOLL_CTL_ADD, wake.pollFd(), &ev) != 0) {
+            Waitable* const objects[2] = {&wake, this};
+            return waitAny(objects, ms);
+        }
+        wakeFd_ = wake.pollFd();
+    }
+    const bool infinite = ms == kInfinite;
+    timespec ts{};
+    int64_t deadline = 0;
+    if (!infinite) {
+        ::clock_gettime(CLOCK_MONOTONIC, &ts);
+        deadline = int64_t{ts.tv_sec} * 1'000'000'000 + ts.tv_nsec + int64_t{ms} * 1'000'000;
+    }
+    for (;;) {
+        // The same order as waitAny: the wake object first.
+        if (wake.tryAcquire()) return kWaitObject0;
+        if (signalled_.load(std::memory_order_acquire)) return kWaitObject0 + 1;
+        flushLookAgain();
+        int timeout = -1;
+        bool last = false;
+        if (!infinite) {
+            ::clock_gettime(CLOCK_MONOTONIC, &ts);
+            const int64_t left = deadline - (int64_t{ts.tv_sec} * 1'000'000'000 + ts.tv_nsec);
+            // Round up so that the wait never ends just short of the deadline.
+            const int64_t leftMs = left <= 0 ? 0 : (left + 999'999) / 1'000'000;
+            last = leftMs == 0;
+            timeout = static_cast<int>(leftMs > kMaxWaitMs ? kMaxWaitMs : leftMs);
+        }
+        bool wakeSeen = false;
+        const int n = collect(timeout, &wakeSeen);
+        if (n < 0) {
+            if (errno == EINTR) continue;  // again with the time left
+            return kWaitFailed;
+        }
+        if (wakeSeen && (!acquireWake || wake.tryAcquire())) return kWaitObject0;
+        if (signalled_.load(std::memory_order_acquire)) return kWaitObject0 + 1;
+        if (n == kDrainBatch) continue;  // more reports are queued
+        if (last) return kWaitTimeout;
+    }
 }
 
 int SocketEvent::select(SocketHandle handle, long mask) {
@@ -281,8 +404,10 @@ int SocketEvent::select(SocketHandle handle, long mask) {
         deselect(handle);
         return 0;
     }
-    std::lock_guard<std::mutex> lock(gLock);
-    Record& r = slot(handle);
+    Record* rec = slot(handle);
+    if (rec == nullptr) return -WSAENOBUFS;
+    std::lock_guard<std::mutex> guard(rec->lock);
+    State& r = rec->s;
     if (r.owner == this) {
         // Already watched: a new registration would re-queue a ready handle
         // and report again what was reported.
@@ -303,6 +428,8 @@ int SocketEvent::select(SocketHandle handle, long mask) {
     r.mask = mask & FD_ALL_EVENTS;
     r.enabled = static_cast<uint8_t>(FD_ALL_EVENTS);
     r.requeued = false;
+    r.lookAgain = false;
+    r.listed = false;
     // Registering looks at the handle at once: what already holds (data,
     // queued connections, a finished connect, a writable connection) is
     // recorded at the next look.
@@ -311,60 +438,63 @@ int SocketEvent::select(SocketHandle handle, long mask) {
         if (errno != EEXIST || ::epoll_ctl(epfd_, EPOLL_CTL_MOD, handle, &ev) != 0) return -wsaLastError();
     }
     r.owner = this;
-    ++members_;
-    if (r.pending != 0) signalled_ = true;
+    members_.fetch_add(1);
+    if (r.pending != 0) signalled_.store(true, std::memory_order_release);
     return 0;
 }
 
 void SocketEvent::deselect(SocketHandle handle) {
-    std::lock_guard<std::mutex> lock(gLock);
     Record* r = find(handle);
-    if (r == nullptr || r->owner != this) return;
-    unselect(handle, *r);
-    r->pending = 0;
-    ++r->gen;
+    if (r == nullptr) return;
+    std::lock_guard<std::mutex> guard(r->lock);
+    if (r->s.owner != this) return;
+    unselect(handle, r->s);
+    r->s.pending = 0;
+    r->s.lookAgain = false;
+    r->s.listed = false;
+    ++r->s.gen;
 }
 
-void SocketEvent::reset() {
-    std::lock_guard<std::mutex> lock(gLock);
-    signalled_ = false;
-}
+void SocketEvent::reset() { signalled_.store(false, std::memory_order_release); }
 
 int SocketEvent::enumerate(SocketHandle handle, NetworkEvents& out) { return enumNetworkEvents(handle, out); }
 
 int enumNetworkEvents(SocketHandle handle, NetworkEvents& out) {
     out = NetworkEvents{};
     if (handle < 0) return -WSAENOTSOCK;
-    std::lock_guard<std::mutex> lock(gLock);
-    Record* r = find(handle);
-    if (r == nullptr) return 0;
-    out.lNetworkEvents = r->pending;
+    Record* rec = find(handle);
+    if (rec == nullptr) return 0;
+    std::lock_guard<std::mutex> guard(rec->lock);
+    State& r = rec->s;
+    out.lNetworkEvents = r.pending;
     for (int bit = 0; bit < FD_MAX_EVENTS; ++bit) {
-        if ((r->pending & (1u << bit)) != 0) out.iErrorCode[bit] = r->errors[bit];
-        r->errors[bit] = 0;
+        if ((r.pending & (1u << bit)) != 0) out.iErrorCode[bit] = r.errors[bit];
+        r.errors[bit] = 0;
     }
-    r->pending = 0;
+    r.pending = 0;
     // A look-again queued earlier may have found nothing ready and been
     // dropped unseen; the handler that follows may ask for a new one.
-    r->requeued = false;
+    r.requeued = false;
     return 0;
 }
 
 int netSocket(bool nonBlocking) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0);
     if (fd < 0) return -wsaLastError();
-    std::lock_guard<std::mutex> lock(gLock);
-    Record& r = slot(fd);
-    resetRecord(fd, r);
-    r.kind = Kind::Idle;
+    if (Record* r = slot(fd)) {
+        std::lock_guard<std::mutex> guard(r->lock);
+        resetRecord(fd, r->s);
+        r->s.kind = Kind::Idle;
+    }
     return fd;
 }
 
 int netConnect(SocketHandle handle, const sockaddr_in& to) {
     if (handle < 0) return -WSAENOTSOCK;
-    {
-        std::lock_guard<std::mutex> lock(gLock);
-        Record& r = slot(handle);
+    Record* rec = slot(handle);
+    if (rec != nullptr) {
+        std::lock_guard<std::mutex> guard(rec->lock);
+        State& r = rec->s;
         // Linux would answer a second connect on an established handle with
         // success once, and the connect event would come again.
         if (r.kind == Kind::Connected || r.kind == Kind::PeerClosed) return -WSAEISCONN;
@@ -377,35 +507,41 @@ int netConnect(SocketHandle handle, const sockaddr_in& to) {
     }
     const int rc = ::connect(handle, reinterpret_cast<const sockaddr*>(&to), sizeof to);
     const int err = rc == 0 ? 0 : errno;
-    std::lock_guard<std::mutex> lock(gLock);
-    Record* r = find(handle);
     if (rc == 0) {
         // Connected at once: the connect event still reports it.
-        if (r != nullptr) requeue(handle, *r, true);
+        if (rec != nullptr) {
+            std::lock_guard<std::mutex> guard(rec->lock);
+            requeue(handle, rec->s, true);
+        }
         return 0;
     }
     // EINTR: the connect goes on in the background, like EINPROGRESS.
     if (err == EINPROGRESS || err == EINTR) return -WSAEWOULDBLOCK;
     // Failed at once: reported here, by no event.
-    if (r != nullptr) r->kind = err == EISCONN ? Kind::Connected : Kind::Idle;
+    if (rec != nullptr) {
+        std::lock_guard<std::mutex> guard(rec->lock);
+        rec->s.kind = err == EISCONN ? Kind::Connected : Kind::Idle;
+    }
     return -wsaErrorFromErrno(err);
 }
 
 int netListen(SocketHandle handle, int backlog) {
     if (::listen(handle, backlog) != 0) return -wsaLastError();
-    std::lock_guard<std::mutex> lock(gLock);
-    Record& r = slot(handle);
-    r.kind = Kind::Listening;
-    r.enabled = static_cast<uint8_t>(r.enabled | FD_ACCEPT);
+    if (Record* r = slot(handle)) {
+        std::lock_guard<std::mutex> guard(r->lock);
+        r->s.kind = Kind::Listening;
+        r->s.enabled = static_cast<uint8_t>(r->s.enabled | FD_ACCEPT);
+    }
     return 0;
 }
 
 int netAccept(SocketHandle handle, sockaddr_in* peer) {
-    {
+    Record* listening = find(handle);
+    if (listening != nullptr) {
         // Enabled before the call: a connection that arrives in between is
         // then recorded rather than lost (at worst reported once too often).
-        std::lock_guard<std::mutex> lock(gLock);
-        if (Record* r = find(handle)) r->enabled = static_cast<uint8_t>(r->enabled | FD_ACCEPT);
+        std::lock_guard<std::mutex> guard(listening->lock);
+        listening->s.enabled = static_cast<uint8_t>(listening->s.enabled | FD_ACCEPT);
     }
     sockaddr_in from{};
     socklen_t len = sizeof from;
@@ -415,41 +551,59 @@ int netAccept(SocketHandle handle, sockaddr_in* peer) {
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         const int err = errno;
-        if (err == ECONNABORTED) {
+        if (err == ECONNABORTED && listening != nullptr) {
             // That one vanished; others may still be queued.
-            std::lock_guard<std::mutex> lock(gLock);
-            if (Record* r = find(handle)) requeue(handle, *r, false);
+            std::lock_guard<std::mutex> guard(listening->lock);
+            requeue(handle, listening->s, false);
         }
         // EMFILE and ENFILE are not looked at again here: the next connection
         // or the caller's own retry reports them, never a spin.
         return -wsaErrorFromErrno(err);
     }
     if (peer != nullptr) *peer = from;
-    std::lock_guard<std::mutex> lock(gLock);
-    Record& accepted = slot(fd);
-    resetRecord(fd, accepted);
-    accepted.kind = Kind::Connected;
-    accepted.wasConnected = true;
-    if (Record* r = find(handle)) requeue(handle, *r, false);  // more may be queued
+    if (Record* accepted = slot(fd)) {
+        std::lock_guard<std::mutex> guard(accepted->lock);
+        resetRecord(fd, accepted->s);
+        accepted->s.kind = Kind::Connected;
+        accepted->s.wasConnected = true;
+    }
+    if (listening != nullptr) {
+        std::lock_guard<std::mutex> guard(listening->lock);
+        requeue(handle, listening->s, false);  // more may be queued
+    }
     return fd;
 }
 
 ssize_t netRecv(SocketHandle handle, void* buffer, size_t length, int flags) {
-    {
+    Record* rec = find(handle);
+    if (rec != nullptr) {
         // Enabled before the call, as in netAccept.
-        std::lock_guard<std::mutex> lock(gLock);
-        if (Record* r = find(handle)) r->enabled = static_cast<uint8_t>(r->enabled | FD_READ | FD_OOB);
+        std::lock_guard<std::mutex> guard(rec->lock);
+        rec->s.enabled = static_cast<uint8_t>(rec->s.enabled | FD_READ | FD_OOB);
     }
     ssize_t n;
     do {
         n = ::recv(handle, buffer, length, flags);
     } while (n < 0 && errno == EINTR);
-    if (n < 0) return -wsaLastError();
-    if (length > 0 && static_cast<size_t>(n) == length) {
-        // A full buffer: data may remain, and no new edge would say so.
-        std::lock_guard<std::mutex> lock(gLock);
-        if (Record* r = find(handle)) requeue(handle, *r, false);
+    const int err = n < 0 ? errno : 0;
+    if (rec != nullptr && length > 0) {
+        // A full buffer: data may remain, and no new edge would say so. The
+        // look-again waits for the owner's next wait, and a later receive
+        // that empties the socket (a short count, would-block, the end)
+        // makes it unnecessary: a reader that reads until it would block
+        // never costs one.
+        const bool full = n > 0 && static_cast<size_t>(n) == length;
+        std::lock_guard<std::mutex> guard(rec->lock);
+        State& r = rec->s;
+        if (full && r.owner != nullptr && !r.requeued) {
+            r.lookAgain = true;
+            if (!r.listed) SocketEventAccess::lookAgain(*r.owner, handle);
+            r.listed = true;
+        } else if (!full) {
+            r.lookAgain = false;
+        }
     }
+    if (n < 0) return -wsaErrorFromErrno(err);
     return n;
 }
 
@@ -460,16 +614,18 @@ ssize_t netSend(SocketHandle handle, const void* data, size_t length, int flags)
     } while (n < 0 && errno == EINTR);
     if (n >= 0) return n;
     const int err = errno;
-    std::lock_guard<std::mutex> lock(gLock);
-    Record* r = find(handle);
-    if (r != nullptr && (err == EAGAIN || err == EWOULDBLOCK)) {
+    Record* rec = find(handle);
+    if (rec == nullptr) return -wsaErrorFromErrno(err);
+    std::lock_guard<std::mutex> guard(rec->lock);
+    State& r = rec->s;
+    if (err == EAGAIN || err == EWOULDBLOCK) {
         // Room may have come back since the send failed; the look-again
         // records the write event then, whichever thread sent.
-        r->enabled = static_cast<uint8_t>(r->enabled | FD_WRITE);
-        requeue(handle, *r, true);
+        r.enabled = static_cast<uint8_t>(r.enabled | FD_WRITE);
+        requeue(handle, r, true);
     }
     // Linux says EPIPE for a TCP handle that never was connected too.
-    if (r != nullptr && err == EPIPE && r->kind != Kind::Unknown && !r->wasConnected) return -WSAENOTCONN;
+    if (err == EPIPE && r.kind != Kind::Unknown && !r.wasConnected) return -WSAENOTCONN;
     return -wsaErrorFromErrno(err);
 }
 
@@ -480,9 +636,9 @@ int netShutdown(SocketHandle handle, int how) {
 
 int netClose(SocketHandle handle) {
     if (handle < 0) return -WSAENOTSOCK;
-    {
-        std::lock_guard<std::mutex> lock(gLock);
-        if (Record* r = find(handle)) resetRecord(handle, *r);
+    if (Record* r = find(handle)) {
+        std::lock_guard<std::mutex> guard(r->lock);
+        resetRecord(handle, r->s);
     }
     // Not retried on EINTR: the descriptor is gone either way on Linux.
     if (::close(handle) != 0 && errno != EINTR) return -wsaLastError();
@@ -490,11 +646,11 @@ int netClose(SocketHandle handle) {
 }
 
 void netRearm(SocketHandle handle, long events, bool mayRemain) {
-    std::lock_guard<std::mutex> lock(gLock);
     Record* r = find(handle);
     if (r == nullptr) return;
-    r->enabled = static_cast<uint8_t>(r->enabled | (events & FD_ALL_EVENTS));
-    if (mayRemain || (events & FD_WRITE) != 0) requeue(handle, *r, (events & FD_WRITE) != 0);
+    std::lock_guard<std::mutex> guard(r->lock);
+    r->s.enabled = static_cast<uint8_t>(r->s.enabled | (events & FD_ALL_EVENTS));
+    if (mayRemain || (events & FD_WRITE) != 0) requeue(handle, r->s, (events & FD_WRITE) != 0);
 }
 
 }  // namespace tarn::platform

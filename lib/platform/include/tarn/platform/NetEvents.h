@@ -2,8 +2,12 @@
 
 #include "tarn/platform/Waitable.h"
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <mutex>
+#include <vector>
 #include <sys/types.h>
 
 struct sockaddr_in;
@@ -50,7 +54,9 @@ struct NetworkEvents {
  * re-enables it, exactly as WinSock does:
  *
  *   FD_READ     re-enabled by netRecv; recorded again at once while data
- *               remains (a receive that filled its buffer looks again)
+ *               remains (a receive that filled its buffer has the event
+ *               look again before its next wait, unless a later receive
+ *               emptied the handle)
  *   FD_OOB      re-enabled by netRecv
  *   FD_ACCEPT   re-enabled by netAccept; recorded again while connections
  *               are queued
@@ -73,14 +79,15 @@ struct NetworkEvents {
  * must be closed with netClose: its number is reused at once, and the close
  * resets its record and drops it from any selection.
  *
- * Threads: the layer's state is guarded by one lock of its own, so no call can
- * corrupt it from any thread. The ordering the rules rely on is this: the
- * calls on one handle (the wrappers, enumNetworkEvents) and the selection,
- * reset and look (tryAcquire) of the event it is selected into are made by
- * one thread, the one that waits on that event (the reactor thread). Handles
- * not selected anywhere may be used from any thread. Creating and closing a
- * SocketEvent may happen on any thread, but closing must not overlap any other
- * call on the same SocketEvent.
+ * Threads: each handle's record has a lock of its own, and each SocketEvent
+ * keeps its own state, so two reactors never wait on each other. The ordering
+ * the rules rely on is this: the calls on one handle (the wrappers,
+ * enumNetworkEvents) and the selection, reset, look (tryAcquire) and wait
+ * (waitWith) of the event it is selected into are made by one thread, the one
+ * that waits on that event (the reactor thread). Handles not selected
+ * anywhere may be used from any thread. Creating and closing a SocketEvent
+ * may happen on any thread, but closing must not overlap any other call on
+ * the same SocketEvent. Lock order: a record's lock, then an event's lock.
  */
 
 /// The shared socket event of a reactor (WSACreateEvent's event): manual
@@ -88,10 +95,12 @@ struct NetworkEvents {
 /// into it, unsignalled again only by reset(). Waiting on it costs one
 /// descriptor whatever the number of handles.
 ///
-/// tryAcquire() is the look: it drains the epoll descriptor into the records
-/// and returns whether the event is signalled. It does not consume the
-/// signal (manual reset). pollFd() is the epoll descriptor, readable whenever
-/// something happened since the last look.
+/// tryAcquire() is the look: unless the event is signalled already, it drains
+/// the epoll descriptor into the records; it returns whether the event is
+/// signalled and does not consume the signal (manual reset). pollFd() is the
+/// epoll descriptor, readable whenever something happened since the last
+/// look. An event once waited on with waitWith() is waited on only so (its
+/// descriptor then also polls readable for the wake object).
 ///
 /// Not copyable, not movable. Closing (the destructor) drops every handle
 /// still selected into it from the selection.
@@ -125,15 +134,45 @@ public:
     /// WSAEnumNetworkEvents(handle, no event, &out); see enumNetworkEvents.
     int enumerate(SocketHandle handle, NetworkEvents& out);
 
+    /// waitAny({&wake, this}, ms) with one epoll_wait per wake-up: the wake
+    /// object's descriptor joins the epoll set (level-triggered, never
+    /// recorded as a handle), so what the kernel reports for the sockets is
+    /// recorded by the same call that sleeps. The same results: kWaitObject0
+    /// when wake was acquired (it wins when both are ready), kWaitObject0 + 1
+    /// when this event is signalled (not consumed), kWaitTimeout, kWaitFailed.
+    /// With acquireWake false, a wake object that the kernel reports ready
+    /// after the sleep is returned as kWaitObject0 without acquiring it: the
+    /// caller acquires it later (after serving what the wake announced, so
+    /// that the acquiring system call is not on the wake-up's path), and
+    /// must then look again for what the acquisition may have swallowed.
+    /// The waiting thread; always with the same wake object.
+    uint32_t waitWith(Waitable& wake, uint32_t ms, bool acquireWake = true);
+
+    /// Bumped whenever a handle leaves this event's selection (deselected,
+    /// closed, reset, moved elsewhere): while it stays the same, every handle
+    /// selected here is still selected here. Any thread.
+    uint64_t selectionEpoch() const { return epoch_.load(std::memory_order_acquire); }
+
 private:
     explicit SocketEvent(int epfd) : epfd_(epfd) {}
     void drain();
+    // One epoll_wait of up to timeoutMs, recorded into the records; the
+    // number of reports (the wake descriptor's included, *wakeSeen set for
+    // it), or -1 with errno.
+    int collect(int timeoutMs, bool* wakeSeen);
+    // Issues the look-again of every handle whose last receive filled its
+    // buffer and was not followed by one that emptied it.
+    void flushLookAgain();
 
     friend struct SocketEventAccess;
     const int epfd_;
-    // Both guarded by the layer's lock.
-    bool signalled_ = false;
-    size_t members_ = 0;  // handles selected into this event
+    std::atomic<bool> signalled_{false};
+    std::atomic<size_t> members_{0};    // handles selected into this event
+    std::atomic<uint64_t> epoch_{0};    // see selectionEpoch()
+    std::mutex lock_;                   // guards lookAgain_
+    std::vector<SocketHandle> lookAgain_;
+    std::vector<SocketHandle> lookAgainTaken_;  // the waiting thread's, for flushLookAgain
+    int wakeFd_ = -1;  // the wake descriptor in the epoll set; the waiting thread's
 };
 
 /// WSAEnumNetworkEvents with no event object: hands out the events pending on
