@@ -23,7 +23,6 @@ endif
 export ASAN_OPTIONS ?= detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS ?= halt_on_error=1:second_deadlock_stack=1
-export QT_QPA_PLATFORM ?= offscreen
 
 .PHONY: deps configure build test bench demo format clean
 
@@ -37,7 +36,7 @@ build: configure
 	@cmake --build $(BUILD_DIR) -j$(JOBS) $(if $(TARGETS),--target $(TARGETS))
 
 test: build
-	cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS) --timeout 300 $(CTEST_ARGS)
+	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS) --timeout 300 $(CTEST_ARGS)
 
 # The viewer against the simulated server on loopback (scripts/demo).
 demo: configure

@@ -9,6 +9,7 @@
 #include <QStatusBar>
 #include <QToolBar>
 
+#include "ActionCmdUI.h"
 #include "Hosts.h"
 #include "framework/FrameWnd.h"
 #include "framework/Resources.h"
@@ -16,23 +17,6 @@
 namespace {
 
 constexpr int kPaneIconSize = 16;
-
-// A toolbar button's state.
-class ToolCmdUI : public CCmdUI {
-public:
-    explicit ToolCmdUI(QAction* action) : action_(action) {}
-    void Enable(bool on) override {
-        CCmdUI::Enable(on);
-        if (action_->isEnabled() != on) action_->setEnabled(on);
-    }
-    void SetCheck(int check) override {
-        if (!action_->isCheckable()) action_->setCheckable(true);
-        if (action_->isChecked() != (check != 0)) action_->setChecked(check != 0);
-    }
-
-private:
-    QAction* action_;
-};
 
 // A status pane's state: disabled panes show no text.
 class StatusCmdUI : public CCmdUI {
@@ -142,7 +126,7 @@ void CToolBar::OnUpdateCmdUI(CFrameWnd* target, bool disableIfNoHandler) {
     for (int i = 0; i < GetCount(); ++i) {
         const Item& item = m_items[static_cast<size_t>(i)];
         if (item.id == ID_SEPARATOR) continue;
-        ToolCmdUI ui(item.action);
+        ActionCmdUI ui(item.action, false);
         ui.m_nID = item.id;
         ui.m_nIndex = i;
         ui.DoUpdate(target, disableIfNoHandler);

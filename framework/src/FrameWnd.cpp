@@ -16,6 +16,7 @@
 #include <QToolBar>
 #include <algorithm>
 
+#include "ActionCmdUI.h"
 #include "Hosts.h"
 #include "framework/ControlBars.h"
 #include "framework/Document.h"
@@ -48,27 +49,6 @@ protected:
 };
 
 using ChildHost = WndHost<QMdiSubWindow>;
-
-// The state of one menu item, as update handlers see it.
-class MenuCmdUI : public CCmdUI {
-public:
-    explicit MenuCmdUI(QAction* action) : action_(action) {}
-    void Enable(bool on) override {
-        CCmdUI::Enable(on);
-        if (action_->isEnabled() != on) action_->setEnabled(on);
-    }
-    void SetCheck(int check) override {
-        if (!action_->isCheckable()) action_->setCheckable(true);
-        if (action_->isChecked() != (check != 0)) action_->setChecked(check != 0);
-    }
-    void SetText(const char* text) override {
-        const QString t = QString::fromUtf8(text != nullptr ? text : "");
-        if (action_->text() != t) action_->setText(t);
-    }
-
-private:
-    QAction* action_;
-};
 
 // The text of a recent-file entry: "&1 name".
 QString MruText(int index, const String& name) {
@@ -436,7 +416,7 @@ void CMDIFrameWnd::UpdateMenuCommandUI(QMenu* menu) {
     for (QAction* action : menu->actions()) {
         const QVariant id = action->property(kCommandProperty);
         if (id.isValid() && !action->menu()) {
-            MenuCmdUI ui(action);
+            ActionCmdUI ui(action, true);
             ui.m_nID = id.toUInt();
             ui.m_nIndex = index;
             // The placeholder of an empty recent-file list stays disabled.
