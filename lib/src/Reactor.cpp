@@ -94,6 +94,15 @@ int Reactor::start() {
     return result;
 }
 
+int Reactor::wake() {
+    wakeCount_.bump();
+    if (sleepingOnCount_.load()) {
+        wakeCount_.wakeOne();
+        return 0;
+    }
+    return BaseThread::wake();
+}
+
 int Reactor::stop() {
     running_.set(false);
     wake();
@@ -230,7 +239,6 @@ void Reactor::run() {
 }
 
 void Reactor::loop() {
-    platform::Waitable* const wakeOnly[1] = {&getWakeEvent()};
     while (running_.get()) {
         uint32_t result;
         if (socketEvent_ != nullptr) {
@@ -239,23 +247,29 @@ void Reactor::loop() {
         }
         if (carriedTasks_.getCount() > 0) {
             result = platform::kWaitObject0;  // tasks are waiting: as if woken
-        } else if (socketEvent_ != nullptr) {
+        } else if (socketEvent_ == nullptr || watchedSockets_.getCount() == 0) {
+            result = sleepOnWakeCount(timeoutMs());
+        } else {
             // One epoll_wait sleeps on both objects and records the sockets'
             // events as it returns. A wake-up is acquired after the tasks ran.
             result = socketEvent_->waitWith(getWakeEvent(), timeoutMs(), false);
-        } else {
-            result = platform::waitAny(wakeOnly, timeoutMs());
         }
         if (result == platform::kWaitObject0) {
+            // Whatever was queued before the wakes counted so far is taken in
+            // by this batch.
+            seenWakes_ = wakeCount_.load();
             servePosted();
-            // Acquire the wake-up now (nothing when waitAny has), then take in
-            // what was posted since the batch: its wake-up may be the one just
+            // Acquire the wake-up now (a waker that found the loop awake set
+            // the event, whichever way the loop slept), then take in what was
+            // posted since the batch: its wake-up may be the one just
             // swallowed, so the next pass serves it without sleeping.
             getWakeEvent().tryAcquire();
             postedTasks_.takeAll(carriedTasks_);
             // A busy poster must not starve sockets and timers: serve what is
             // ready now as well, each source in its usual order.
-            if (socketEvent_ != nullptr && socketEvent_->tryAcquire()) serveSockets();
+            if (socketEvent_ != nullptr && watchedSockets_.getCount() > 0 && socketEvent_->tryAcquire()) {
+                serveSockets();
+            }
             if (timeoutMs() == 0) serveDue();
         } else if (result == platform::kWaitObject0 + 1) {
             serveSockets();
@@ -263,6 +277,17 @@ void Reactor::loop() {
             serveDue();
         }
     }
+}
+
+uint32_t Reactor::sleepOnWakeCount(uint32_t ms) {
+    sleepingOnCount_.store(true);
+    const uint32_t count = wakeCount_.load();
+    if (count == seenWakes_ && ms != 0) wakeCount_.sleepWhile(count, ms);
+    sleepingOnCount_.store(false);
+    if (wakeCount_.load() != seenWakes_) return platform::kWaitObject0;
+    // A time-out, or a signal cut the sleep short: serving due tasks then
+    // finds none and the next pass sleeps again for the time left.
+    return platform::kWaitTimeout;
 }
 
 void Reactor::dropUnwatchedHandles() {

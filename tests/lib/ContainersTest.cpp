@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using tarn::PriorityData;
@@ -454,6 +456,43 @@ TEST(TPriorityQueue, RemoveAnEntryFoundByIterator) {
     past.Step();
     expectQuor([&] { q.remove(past); }, kRemoveMsg);
     EXPECT_EQ(1, q.getCount());
+}
+
+TEST(TPriorityQueue, PushesMixedWithRemovalsKeepTheOrderOfAPlainSortedList) {
+    // Removals from inside runs of equal priority, at their ends, through the
+    // base class and by pop, between pushes: the queue must stay what a list
+    // sorted by a stable insertion would be.
+    std::mt19937 rng(11);
+    for (const int descending : {0, 1}) {
+        TPriorityQueue<int, int> q(descending);
+        TList<PriorityData<int, int>>& asList = q;
+        std::vector<std::pair<int, int>> model;  // (priority, data), in serving order
+        const auto servedBefore = [&](int a, int b) { return descending ? a > b : a < b; };
+        for (int step = 0; step < 4000; ++step) {
+            const unsigned op = rng() % 10;
+            if (op < 6 || model.empty()) {
+                const int prio = static_cast<int>(rng() % 8);
+                q.push(step, prio);
+                auto at = std::find_if(model.begin(), model.end(),
+                                       [&](const auto& e) { return servedBefore(prio, e.first); });
+                model.insert(at, {prio, step});
+            } else if (op < 8) {
+                const size_t victim = rng() % model.size();
+                TPriorityQueue<int, int>::Iterator it(q);
+                for (size_t i = 0; i < victim; ++i) it.Step();
+                ASSERT_EQ(model[victim].second, it.iterator().data);
+                asList.remove(it);
+                model.erase(model.begin() + static_cast<std::ptrdiff_t>(victim));
+            } else {
+                ASSERT_EQ(model.front().second, q.pop().data);
+                model.erase(model.begin());
+            }
+            ASSERT_EQ(static_cast<int>(model.size()), q.getCount());
+        }
+        std::vector<int> expected;
+        for (const auto& e : model) expected.push_back(e.second);
+        EXPECT_EQ(expected, drain(q)) << "descending " << descending;
+    }
 }
 
 TEST(TBatchQueue, ClosingTakesEverythingAndRefusesLaterPushes) {

@@ -176,6 +176,19 @@ SystemTime inMs(int ms) {
     return t;
 }
 
+// The CPU time the whole process spends while the caller sleeps for `span`.
+double cpuSecondsOver(std::chrono::milliseconds span) {
+    const auto seconds = [] {
+        rusage u{};
+        getrusage(RUSAGE_SELF, &u);
+        return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+               static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    };
+    const double before = seconds();
+    std::this_thread::sleep_for(span);
+    return seconds() - before;
+}
+
 }  // namespace
 
 TEST(ReactorTasks, PostedBeforeStartRunInOrderInOnePass) {
@@ -444,18 +457,23 @@ TEST(ReactorSockets, IdleWatchedSocketsCostNoCpu) {
     ASSERT_EQ(0, r.start());
     sockets[0]->poke();  // one pass with an event, then silence
     ASSERT_EQ(kWaitObject0, sockets[0]->served.wait(kLimitMs));
-    rusage before{};
-    rusage after{};
-    getrusage(RUSAGE_SELF, &before);
-    std::this_thread::sleep_for(std::chrono::seconds(2));
-    getrusage(RUSAGE_SELF, &after);
-    const double cpu = static_cast<double>(after.ru_utime.tv_sec - before.ru_utime.tv_sec + after.ru_stime.tv_sec -
-                                           before.ru_stime.tv_sec) +
-                       (after.ru_utime.tv_usec - before.ru_utime.tv_usec + after.ru_stime.tv_usec -
-                        before.ru_stime.tv_usec) / 1e6;
-    EXPECT_LT(cpu, 0.2) << "an idle loop must not spin";
+    EXPECT_LT(cpuSecondsOver(std::chrono::seconds(2)), 0.2) << "an idle loop must not spin";
     r.stop();
     for (auto& s : sockets) EXPECT_EQ(1, s->stopCalls.load());
+}
+
+TEST(ReactorSockets, ALoopWithNoSocketWaitingForAFarTimerCostsNoCpu) {
+    // With nothing watched the loop sleeps on its wake counter with the
+    // timer's time-out.
+    Reactor r;
+    ASSERT_EQ(0, r.start());
+    Journal journal;
+    NamedTask far(journal, "far");
+    r.schedule(inMs(60000), &far);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_LT(cpuSecondsOver(std::chrono::seconds(1)), 0.1) << "an idle loop must not spin";
+    r.stop();
+    EXPECT_EQ(std::vector<std::string>{"d:far"}, journal.snapshot());
 }
 
 TEST(ReactorProxy, ForwardsToTheReactor) {

@@ -352,3 +352,87 @@ TEST(ReactorWake, TasksTakenInAfterTheLastBatchAreDiscardedByTheStop) {
         }
     }
 }
+
+TEST(ReactorWake, PostsRacingTheSwitchBetweenSocketsAndTheWakeCounterAllRun) {
+    // With no socket watched the loop sleeps on its wake counter, with one in
+    // epoll beside the wake event. Adding and removing the socket over and
+    // over moves it between the two while a poster keeps posting: a wake-up
+    // sent the wrong way would strand a task.
+    SwappableSocket s;
+    Reactor r;
+    ASSERT_EQ(0, r.start());
+    std::atomic<bool> stopToggling{false};
+    std::atomic<int> toggles{0};
+    std::thread toggler([&] {
+        for (int i = 0; i < 400 && !stopToggling.load(); ++i) {
+            if (r.addSocket(&s) != 0 || r.removeSocket(&s) != 0) ADD_FAILURE() << "toggle " << i;
+            ++toggles;
+            std::this_thread::sleep_for(std::chrono::microseconds(50 * (i % 7)));
+        }
+    });
+    postInBursts(r, 5000);
+    stopToggling = true;
+    toggler.join();
+    EXPECT_GT(toggles.load(), 0);
+    // The socket is still served once it stays watched.
+    ASSERT_EQ(0, r.addSocket(&s));
+    ASSERT_TRUE(s.poke());
+    EXPECT_EQ(kWaitObject0, s.served.wait(kLimitMs));
+    r.removeSocket(&s);
+    r.stop();
+}
+
+TEST(ReactorWake, ALoopSleepingOnItsCounterWakesForANearerTimerAndForTheStop) {
+    Reactor r;
+    ASSERT_EQ(0, r.start());
+    std::atomic<int> farCalls{0};
+    FnTask far([&farCalls] { ++farCalls; });
+    SystemTime farAt = SystemTime::now();
+    farAt += 60'000;
+    r.schedule(farAt, &far);  // the loop now sleeps for a minute
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+    FnTask near([] {});
+    SystemTime nearAt = SystemTime::now();
+    nearAt += 20;
+    r.schedule(nearAt, &near);
+    EXPECT_EQ(kWaitObject0, near.done.wait(kLimitMs)) << "the nearer timer must shorten the sleep";
+    EXPECT_FALSE(far.done.wait(0) == kWaitObject0);
+
+    const auto t0 = std::chrono::steady_clock::now();
+    r.stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(kLimitMs));
+    EXPECT_EQ(kWaitObject0, far.done.wait(0)) << "the far timer is discarded by the stop";
+    EXPECT_EQ(0, farCalls.load());
+}
+
+TEST(ReactorWake, APostLandingAsTheLoopGoesBackToSleepIsServed) {
+    // The poster spins until the previous task has run and posts at once, so
+    // its post lands in the short stretch between the batch and the loop's
+    // next sleep, at a slightly different point each round.
+    Reactor r;
+    ASSERT_EQ(0, r.start());
+    std::atomic<int> ran{0};
+    class MarkTask : public Task {
+    public:
+        explicit MarkTask(std::atomic<int>& ran) : ran_(ran) {}
+        void execute() override { ran_.fetch_add(1); }
+        void discard() override {}
+
+    private:
+        std::atomic<int>& ran_;
+    };
+    MarkTask task(ran);
+    constexpr int kRounds = 20000;
+    for (int i = 0; i < kRounds; ++i) {
+        r.post(&task);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLimitMs);
+        while (ran.load() <= i && std::chrono::steady_clock::now() < deadline) {
+        }
+        ASSERT_EQ(i + 1, ran.load()) << "post " << i << " was not served";
+        for (int spin = 0; spin < (i % 64) * 4; ++spin) {
+            std::atomic_signal_fence(std::memory_order_seq_cst);
+        }
+    }
+    r.stop();
+}

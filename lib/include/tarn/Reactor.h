@@ -11,7 +11,9 @@
 #include "tarn/Task.h"
 #include "tarn/platform/Event.h"
 #include "tarn/platform/NetEvents.h"
+#include "tarn/platform/WakeCount.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <utility>
@@ -22,8 +24,11 @@ namespace tarn {
 /// A worker thread that serves, one source per pass, tasks posted from any
 /// thread, tasks scheduled for a UTC moment, and the network events of its
 /// watched sockets. Every call into a watched socket happens on this thread.
-/// The loop waits on two objects whatever the number of sockets: the wake
-/// event and one socket event shared by all watched sockets.
+/// With sockets watched, the loop waits on two objects whatever their
+/// number: the wake event and one socket event shared by all of them. With
+/// none it sleeps on a wake counter instead (a futex), which a post wakes in
+/// less time than an eventfd in epoll; wake() picks whichever the loop
+/// sleeps on.
 ///
 /// Every call into a task or a socket is guarded on its own: a failure is
 /// written to the crash log and the loop goes on.
@@ -48,6 +53,9 @@ public:
     /// Clears `running`, wakes the loop and waits for it to end; 0.
     virtual int stop();
     void run() override;
+    /// Rouses the loop so that it serves what was queued before the call. Any
+    /// thread.
+    int wake() override;
 
     /// Hooks on the reactor thread: before the first pass, and after the end
     /// sequence has told every watched socket.
@@ -129,6 +137,8 @@ private:
     int applySocketChange(BaseSocket* socket, bool add);
     void unschedule(Task* task);
     void loop();
+    // The wait of a pass with no socket to watch: on wakeCount_.
+    uint32_t sleepOnWakeCount(uint32_t ms);
     void dropUnwatchedHandles();
     void selectWatched();
     uint32_t timeoutMs();
@@ -160,6 +170,16 @@ private:
     uint64_t selectedEpoch_ = 0;
     bool selectedValid_ = false;
     std::vector<BaseSocket*> passCopy_;  // the reactor thread's copy of the watched set in serveSockets
+    // Every wake() bumps wakeCount_ after its caller queued its work, then
+    // looks at sleepingOnCount_: set, it wakes the counter's sleeper, else it
+    // sets the wake event. The loop sets sleepingOnCount_ before it reads the
+    // count, and sleeps only while the count is what it was when the loop last
+    // took in posted tasks (seenWakes_, the reactor thread's). Both sides are
+    // sequentially consistent, so either the waker sees the flag or the loop
+    // sees the bump: no wake-up is lost.
+    platform::WakeCount wakeCount_;
+    std::atomic<bool> sleepingOnCount_{false};
+    uint32_t seenWakes_ = 0;
 };
 
 /// A handle that forwards to a reactor it neither owns nor counts.

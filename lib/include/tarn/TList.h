@@ -120,7 +120,13 @@ protected:
         ++count_;
     }
 
+    /// Called with every node about to leave the list (its links still in
+    /// place), except when the list is destroyed. A subclass that indexes its
+    /// nodes keeps the index right here.
+    virtual void unlinking(const Node* n) { (void)n; }
+
     void unlink(Node* n) {
+        unlinking(n);
         if (n->prev != nullptr) {
             n->prev->next = n->next;
         } else {

@@ -2,6 +2,8 @@
 
 #include "tarn/TList.h"
 
+#include <map>
+#include <memory>
 #include <utility>
 
 namespace tarn {
@@ -16,36 +18,60 @@ struct PriorityData {
 /// A list kept sorted by priority: ascending (smallest first) when
 /// `descending` is zero, else largest first. Entries of equal priority keep
 /// the order in which they were pushed, so the front entry is always the
-/// next to serve. P needs <= and >= forming a total order. Insertion is
-/// linear (constant when the new entry goes last), peek and pop constant. No lock: its owner guards it. Never deletes what the data
-/// point to.
+/// next to serve. P needs <= and >= forming a total order.
+///
+/// Beside the list it keeps an index of its runs of equal priority (first
+/// and last node of each), so that push finds its place in logarithmic time
+/// rather than by walking the list: a timer queue with many entries at
+/// random times stays cheap to fill. The list itself, and so every walk and
+/// removal through the base class, is the same as without the index. No
+/// lock: its owner guards it. Never deletes what the data point to.
 template <typename T, typename P>
 class TPriorityQueue : public TList<PriorityData<T, P>> {
     using Base = TList<PriorityData<T, P>>;
     using Node = typename Base::Node;
 
+    // Orders keys as the list does: true when a is served strictly before b.
+    struct ServedBefore {
+        bool descending;
+        bool operator()(const P& a, const P& b) const { return descending ? !(a <= b) : !(a >= b); }
+    };
+    struct Run {
+        Node* first;
+        Node* last;
+        int count;
+    };
+    using Runs = std::map<P, Run, ServedBefore>;
+
 public:
-    explicit TPriorityQueue(int descending = 0) : descending_(descending) {}
+    explicit TPriorityQueue(int descending = 0) : descending_(descending), runs_(ServedBefore{descending != 0}) {}
     ~TPriorityQueue() override = default;
 
-    /// Inserts behind every entry that is to be served no later than it;
-    /// returns the new count.
+    /// Inserts behind every entry that is to be served no later than it and
+    /// in front of the first one served after it; returns the new count.
     int push(const T& data, P priority) {
-        // The walk from the head would pass every entry when the tail is
-        // served no later than the new one (the usual case of timers set in
-        // increasing order): append at once.
-        Node* at = this->head_;
-        const Node* tail = this->tail_;
-        if (descending_ != 0) {
-            if (tail != nullptr && tail->value.priority >= priority) at = nullptr;
-            while (at != nullptr && at->value.priority >= priority) at = at->next;
-        } else {
-            if (tail != nullptr && tail->value.priority <= priority) at = nullptr;
-            while (at != nullptr && at->value.priority <= priority) at = at->next;
+        // Allocate before touching the list, so that a failed allocation
+        // leaves the queue as it was.
+        auto owned = std::make_unique<Node>(Node{PriorityData<T, P>{priority, data}, nullptr, nullptr});
+        auto run = runs_.find(priority);
+        if (run != runs_.end()) {
+            Node* n = owned.release();
+            Node* after = run->second.last;
+            if (after->next != nullptr) {
+                this->insertBefore(n, after->next);
+            } else {
+                this->appendNode(n);
+            }
+            run->second.last = n;
+            ++run->second.count;
+            return this->count_;
         }
-        auto* n = new Node{PriorityData<T, P>{std::move(priority), data}, nullptr, nullptr};
-        if (at != nullptr) {
-            this->insertBefore(n, at);
+        const auto next = runs_.upper_bound(priority);
+        Node* before = next != runs_.end() ? next->second.first : nullptr;
+        runs_.emplace_hint(next, std::move(priority), Run{owned.get(), owned.get(), 1});
+        Node* n = owned.release();
+        if (before != nullptr) {
+            this->insertBefore(n, before);
         } else {
             this->appendNode(n);
         }
@@ -62,16 +88,30 @@ public:
     PriorityData<T, P> pop() {
         Node* n = this->head_;
         if (n == nullptr) throw QuorException("pop(): the list is empty.  Nothing to pop.");
+        this->unlink(n);  // the index looks the node's priority up: move it out after
         PriorityData<T, P> entry = std::move(n->value);
-        this->unlink(n);
         delete n;
         return entry;
     }
 
     int isDescending() const { return descending_; }
 
+protected:
+    void unlinking(const Node* n) override {
+        auto run = runs_.find(n->value.priority);
+        if (run == runs_.end()) return;  // cannot happen: every node is indexed
+        Run& r = run->second;
+        if (--r.count == 0) {
+            runs_.erase(run);
+            return;
+        }
+        if (r.first == n) r.first = n->next;
+        if (r.last == n) r.last = n->prev;
+    }
+
 private:
     const int descending_;
+    Runs runs_;
 };
 
 }  // namespace tarn
