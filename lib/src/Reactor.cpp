@@ -96,11 +96,11 @@ int Reactor::start() {
 
 int Reactor::wake() {
     wakeCount_.bump();
-    if (sleepingOnCount_.load()) {
-        wakeCount_.wakeOne();
-        return 0;
-    }
-    return BaseThread::wake();
+    if (!countMode_.load()) return BaseThread::wake();
+    // The loop looks at the count before it sleeps, so only a sleeper needs
+    // waking, and only by the first waker: the others cost no system call.
+    if (sleepingOnCount_.exchange(false)) wakeCount_.wakeOne();
+    return 0;
 }
 
 int Reactor::stop() {
@@ -245,9 +245,13 @@ void Reactor::loop() {
             dropUnwatchedHandles();
             selectWatched();
         }
-        if (carriedTasks_.getCount() > 0) {
-            result = platform::kWaitObject0;  // tasks are waiting: as if woken
-        } else if (socketEvent_ == nullptr || watchedSockets_.getCount() == 0) {
+        const bool countMode = socketEvent_ == nullptr || watchedSockets_.getCount() == 0;
+        countMode_.store(countMode);
+        if (carriedTasks_.getCount() > 0 || wakeCount_.load() != seenWakes_) {
+            // Tasks are waiting, or a wake-up came since the last batch (one
+            // that came while wakers took the other way counts too): as if woken.
+            result = platform::kWaitObject0;
+        } else if (countMode) {
             result = sleepOnWakeCount(timeoutMs());
         } else {
             // One epoll_wait sleeps on both objects and records the sockets'
@@ -282,6 +286,8 @@ void Reactor::loop() {
 uint32_t Reactor::sleepOnWakeCount(uint32_t ms) {
     sleepingOnCount_.store(true);
     const uint32_t count = wakeCount_.load();
+    // The futex sleeps only while the count is still `count`: a bump after
+    // this read ends it at once.
     if (count == seenWakes_ && ms != 0) wakeCount_.sleepWhile(count, ms);
     sleepingOnCount_.store(false);
     if (wakeCount_.load() != seenWakes_) return platform::kWaitObject0;

@@ -409,30 +409,41 @@ TEST(ReactorWake, ALoopSleepingOnItsCounterWakesForANearerTimerAndForTheStop) {
 TEST(ReactorWake, APostLandingAsTheLoopGoesBackToSleepIsServed) {
     // The poster spins until the previous task has run and posts at once, so
     // its post lands in the short stretch between the batch and the loop's
-    // next sleep, at a slightly different point each round.
+    // next sleep, at a slightly different point each round. Every other
+    // task adds or removes a watched socket, so that the loop has just
+    // switched between sleeping on its counter and in epoll when the post
+    // comes.
+    SwappableSocket s;
     Reactor r;
     ASSERT_EQ(0, r.start());
-    std::atomic<int> ran{0};
     class MarkTask : public Task {
     public:
-        explicit MarkTask(std::atomic<int>& ran) : ran_(ran) {}
-        void execute() override { ran_.fetch_add(1); }
+        MarkTask(Reactor& r, SwappableSocket& s) : r_(r), s_(s) {}
+        void execute() override {
+            const int n = ran.load();
+            if (n % 4 == 1) r_.addSocket(&s_);
+            if (n % 4 == 3) r_.removeSocket(&s_);
+            ran.store(n + 1);
+        }
         void discard() override {}
+        std::atomic<int> ran{0};
 
     private:
-        std::atomic<int>& ran_;
+        Reactor& r_;
+        SwappableSocket& s_;
     };
-    MarkTask task(ran);
+    MarkTask task(r, s);
     constexpr int kRounds = 20000;
     for (int i = 0; i < kRounds; ++i) {
         r.post(&task);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLimitMs);
-        while (ran.load() <= i && std::chrono::steady_clock::now() < deadline) {
+        while (task.ran.load() <= i && std::chrono::steady_clock::now() < deadline) {
         }
-        ASSERT_EQ(i + 1, ran.load()) << "post " << i << " was not served";
+        ASSERT_EQ(i + 1, task.ran.load()) << "post " << i << " was not served";
         for (int spin = 0; spin < (i % 64) * 4; ++spin) {
             std::atomic_signal_fence(std::memory_order_seq_cst);
         }
     }
+    r.removeSocket(&s);
     r.stop();
 }
