@@ -180,9 +180,8 @@ BENCHMARK(ReactorPostLatencyWithSocket)->Iterations(20000)->Unit(benchmark::kMic
 
 // Asio's io_context doing the same; withSocket puts one socket in it, so its
 // thread sleeps in epoll_wait and a post interrupts it through its eventfd,
-// as our loop always does (it waits on its sockets and its wake event
-// together). Without a socket Asio sleeps on a condition variable, a cheaper
-// wake-up.
+// as our loop does while it watches sockets. Without a socket Asio sleeps on
+// a condition variable, as ours sleeps on a futex then.
 void AsioPostLatencyOn(benchmark::State& state, bool withSocket) {
     boost::asio::io_context io;
     boost::asio::ip::tcp::socket socket(io);

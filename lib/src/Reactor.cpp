@@ -95,11 +95,10 @@ int Reactor::start() {
 }
 
 int Reactor::wake() {
-    wakeCount_.bump();
+    // A loop asleep on the counter is woken by the bump itself; one about to
+    // sleep on it sees the count move. Only epoll needs the wake event.
+    if (wakeCount_.bump()) return 0;
     if (!countMode_.load()) return BaseThread::wake();
-    // The loop looks at the count before it sleeps, so only a sleeper needs
-    // waking, and only by the first waker: the others cost no system call.
-    if (sleepingOnCount_.exchange(false)) wakeCount_.wakeOne();
     return 0;
 }
 
@@ -247,7 +246,7 @@ void Reactor::loop() {
         }
         const bool countMode = socketEvent_ == nullptr || watchedSockets_.getCount() == 0;
         countMode_.store(countMode);
-        if (carriedTasks_.getCount() > 0 || wakeCount_.load() != seenWakes_) {
+        if (carriedTasks_.getCount() > 0 || wakeCount_.count() != seenWakes_) {
             // Tasks are waiting, or a wake-up came since the last batch (one
             // that came while wakers took the other way counts too): as if woken.
             result = platform::kWaitObject0;
@@ -261,7 +260,7 @@ void Reactor::loop() {
         if (result == platform::kWaitObject0) {
             // Whatever was queued before the wakes counted so far is taken in
             // by this batch.
-            seenWakes_ = wakeCount_.load();
+            seenWakes_ = wakeCount_.count();
             servePosted();
             // Acquire the wake-up now (a waker that found the loop awake set
             // the event, whichever way the loop slept), then take in what was
@@ -284,13 +283,8 @@ void Reactor::loop() {
 }
 
 uint32_t Reactor::sleepOnWakeCount(uint32_t ms) {
-    sleepingOnCount_.store(true);
-    const uint32_t count = wakeCount_.load();
-    // The futex sleeps only while the count is still `count`: a bump after
-    // this read ends it at once.
-    if (count == seenWakes_ && ms != 0) wakeCount_.sleepWhile(count, ms);
-    sleepingOnCount_.store(false);
-    if (wakeCount_.load() != seenWakes_) return platform::kWaitObject0;
+    if (ms != 0) wakeCount_.sleepWhile(seenWakes_, ms);
+    if (wakeCount_.count() != seenWakes_) return platform::kWaitObject0;
     // A time-out, or a signal cut the sleep short: serving due tasks then
     // finds none and the next pass sleeps again for the time left.
     return platform::kWaitTimeout;

@@ -170,18 +170,16 @@ private:
     uint64_t selectedEpoch_ = 0;
     bool selectedValid_ = false;
     std::vector<BaseSocket*> passCopy_;  // the reactor thread's copy of the watched set in serveSockets
-    // Every wake() bumps wakeCount_ after its caller queued its work. While
-    // the loop sleeps on the counter (countMode_, no socket watched) the
-    // first waker to find sleepingOnCount_ set clears it and wakes the
-    // futex, the others do nothing more; otherwise wake() sets the wake event.
-    // Before every sleep, whichever way, the loop publishes its mode, then
-    // reads the count and does not sleep when it moved since the loop last
-    // took in posted tasks (seenWakes_, the reactor thread's). All of it is
-    // sequentially consistent, so either a waker sees the mode and flag the
-    // loop sleeps by, or the loop sees the bump: no wake-up is lost.
+    // Every wake() bumps wakeCount_ after its caller queued its work; the
+    // bump wakes the loop when it sleeps on the counter. Otherwise, when the
+    // loop sleeps in epoll (countMode_ clear: sockets watched), wake() sets
+    // the wake event. Before every sleep, whichever way, the loop publishes
+    // its way, then does not sleep when the count moved since it last took in
+    // posted tasks (seenWakes_, the reactor thread's). All of it is
+    // sequentially consistent, so either a waker sees the way the loop
+    // sleeps, or the loop sees the bump: no wake-up is lost.
     platform::WakeCount wakeCount_;
     std::atomic<bool> countMode_{false};
-    std::atomic<bool> sleepingOnCount_{false};
     uint32_t seenWakes_ = 0;
 };
 

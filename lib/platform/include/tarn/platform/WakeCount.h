@@ -9,26 +9,32 @@ namespace tarn::platform {
 /// to wake than a descriptor in poll or epoll, but nothing else can be waited
 /// for beside it.
 ///
-/// Any thread may bump(); one sleeper at a time calls sleepWhile(). bump()
-/// touches the counter only, so the owner must outlive every bump().
+/// One word holds the count (upper 31 bits, wrapping) and the sleeper's mark
+/// (bit 0). The sleeper sets the mark only while the count is the one it has
+/// seen; a bump adds one and takes the mark off in the same step, and only
+/// the bump that took it off makes the wake system call. So a wake-up can
+/// only be meant for the sleep it interrupts, and the other bumps cost no
+/// system call.
+///
+/// Any thread may bump(); one thread sleeps. The owner must outlive every
+/// bump().
 class WakeCount {
 public:
-    /// The current count (seq_cst).
-    uint32_t load() const { return count_.load(); }
+    /// The count (wraps: compare for equality only).
+    uint32_t count() const { return word_.load() >> 1; }
 
-    /// Adds one (seq_cst) and returns the new count; wakes no one.
-    uint32_t bump() { return count_.fetch_add(1) + 1; }
+    /// Adds one to the count and wakes the sleeper if one is marked; true
+    /// when it woke one.
+    bool bump();
 
-    /// Wakes the sleeper, if any.
-    void wakeOne();
-
-    /// Sleeps while the count equals `seen`, up to `ms` milliseconds
-    /// (kInfinite: no limit). Returns at once when it differs. May return
-    /// early (a signal): the caller looks at the count again.
+    /// Sleeps while the count is `seen`, up to `ms` milliseconds (kInfinite:
+    /// no limit). Returns at once when the count has moved. May return early
+    /// (a signal): the caller looks at the count again.
     void sleepWhile(uint32_t seen, uint32_t ms);
 
 private:
-    std::atomic<uint32_t> count_{0};
+    static constexpr uint32_t kMarked = 1;
+    std::atomic<uint32_t> word_{0};
 };
 
 }  // namespace tarn::platform
