@@ -2,6 +2,7 @@
 
 #include "tarn/TList.h"
 
+#include <iterator>
 #include <map>
 #include <memory>
 #include <utility>
@@ -53,6 +54,22 @@ public:
         // Allocate before touching the list, so that a failed allocation
         // leaves the queue as it was.
         auto owned = std::make_unique<Node>(Node{PriorityData<T, P>{priority, data}, nullptr, nullptr});
+        const ServedBefore servedBefore = runs_.key_comp();
+        if (this->tail_ != nullptr && !servedBefore(priority, this->tail_->value.priority)) {
+            // Served no earlier than the tail (the usual case of timers set
+            // in increasing order): append, extending the last run or
+            // starting one at the end of the index, without a search.
+            auto last = std::prev(runs_.end());
+            if (servedBefore(last->first, priority)) {
+                runs_.emplace_hint(runs_.end(), std::move(priority), Run{owned.get(), owned.get(), 0});
+                last = std::prev(runs_.end());
+            }
+            Node* n = owned.release();
+            this->appendNode(n);
+            last->second.last = n;
+            ++last->second.count;
+            return this->count_;
+        }
         auto run = runs_.find(priority);
         if (run != runs_.end()) {
             Node* n = owned.release();
