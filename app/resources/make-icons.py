@@ -115,6 +115,17 @@ def link(colour, dark, path):
     c.save(path)
 
 
+def link_unknown(path):
+    # Neither up nor down: a grey disc with a question mark (shape, not hue).
+    c = Canvas(16, 16)
+    c.disc(8, 8, 7.5, (60, 60, 60, 255))
+    c.disc(8, 8, 6.3, (170, 170, 170, 255))
+    c.ring(8, 6.2, 1.6, 3.0, WHITE, 300, 180)
+    c.line(8.6, 8.4, 8.0, 9.8, 1.5, WHITE)
+    c.disc(8, 12.2, 1.0, WHITE)
+    c.save(path)
+
+
 def event_disc(colour, path):
     c = Canvas(32, 32)
     c.disc(16, 16, 11, BLACK)
@@ -125,6 +136,7 @@ def event_disc(colour, path):
 def main():
     link(GREEN, DARK_GREEN, "link-up.png")
     link(RED, DARK_RED, "link-down.png")
+    link_unknown("link-unknown.png")
 
     # The application: a dark monitor with a lit tally lamp and a trace.
     c = Canvas(32, 32)

@@ -22,19 +22,21 @@ constexpr int kKeepIntervalSeconds = 10;
 constexpr int kKeepCount = 3;
 constexpr int kUserTimeoutMs = 60000;
 
-// Carries a connect to the reactor thread; owns itself.
+// Carries a connect to the reactor thread; owns itself. The host name is
+// resolved there, so a slow name server never holds the GUI thread.
 class ConnectTask final : public tarn::Task {
 public:
-    ConnectTask(AggrSocket* socket, const tarn::InetAddr& to) : socket_(socket), to_(to) {}
+    ConnectTask(AggrSocket* socket, std::string host, int port) : socket_(socket), host_(std::move(host)), port_(port) {}
     void execute() override {
-        socket_->ConnectOnReactor(to_);
+        socket_->ConnectOnReactor(tarn::InetAddr(tarn::TarnString(host_.c_str()), port_));
         delete this;
     }
     void discard() override { delete this; }
 
 private:
     AggrSocket* socket_;
-    tarn::InetAddr to_;
+    std::string host_;
+    int port_;
 };
 
 // Carries a copy of one payload to the reactor thread; owns itself.
@@ -83,6 +85,7 @@ void AggrSocket::onMessage(const char* data, int length) {
         std::lock_guard<std::mutex> guard(m_messageLock);
         m_lastMessage = std::move(payload);
     }
+    m_hasMessage.store(true);
     m_messageEvent.set();
     AfxWakeGui();
 }
@@ -121,11 +124,14 @@ bool AggrSocket::WaitForMessage(uint32_t ms) {
     std::array<tarn::platform::Waitable*, 2> objects{&m_messageEvent, &m_failedEvent};
     // The message event comes first: a message that arrived before the link
     // failed is still taken.
+    // Cleared first: a message stored meanwhile sets it again.
+    m_hasMessage.store(false);
     return tarn::platform::waitAny(objects, ms) == tarn::platform::kWaitObject0;
 }
 
 AggrNotifications AggrSocket::TakeNotifications() {
     AggrNotifications taken;
+    m_hasMessage.store(false);
     if (m_messageEvent.wait(0) != tarn::platform::kWaitObject0) return taken;
     taken.signalled = true;
     // Flags before the slot: a message stored meanwhile sets the event again,
@@ -191,7 +197,7 @@ long AggrReactor::connectTo(const char* host, int port) {
         return kAggrOk;
     }
     m_socket->attach(this);
-    post(new ConnectTask(m_socket, tarn::InetAddr(tarn::TarnString(host), port)));
+    post(new ConnectTask(m_socket, host != nullptr ? host : "", port));
     return kAggrOk;
 }
 

@@ -25,6 +25,8 @@ void RegisterStrings() {
     // Command prompts: the status-bar prompt, '\n', the tool tip.
     AfxSetResourceString(ID_FILE_NEW, "Create a new document\nNew");
     AfxSetResourceString(ID_FILE_OPEN, "Open an existing document\nOpen");
+    AfxSetResourceString(ID_FILE_CANCEL_OPEN, "Stop connecting to the server\nCancel Open");
+    AfxSetResourceString(ID_VIEW_CLEAR_CHOICE, "Forget the selection; follow the running event again\nClear Choice");
     AfxSetResourceString(ID_FILE_CLOSE, "Close the active document\nClose");
     AfxSetResourceString(ID_FILE_SAVE, "Save the active document\nSave");
     AfxSetResourceString(ID_FILE_SAVE_AS, "Save the active document with a new name\nSave As");
@@ -49,6 +51,7 @@ void RegisterIcons() {
     AfxSetResourceIcon(IDR_PLAYLIST_TYPE, ":/icons/playlist.png");
     AfxSetResourceIcon(IDI_LINK_UP, ":/icons/link-up.png");
     AfxSetResourceIcon(IDI_LINK_DOWN, ":/icons/link-down.png");
+    AfxSetResourceIcon(IDI_LINK_UNKNOWN, ":/icons/link-unknown.png");
     AfxSetResourceIcon(IDI_EVENT_BLANK, ":/icons/event-blank.png");
     AfxSetResourceIcon(IDI_EVENT_SENT, ":/icons/event-sent.png");
     AfxSetResourceIcon(IDI_EVENT_ACTIVE, ":/icons/event-active.png");
@@ -62,18 +65,21 @@ void RegisterMenus() {
     CMenuResource mainMenu;
     mainMenu.popups = {
         M::Popup("&File", {M::Item("&New\tCtrl+N", ID_FILE_NEW), M::Item("&Open...\tCtrl+O", ID_FILE_OPEN),
-                           M::Separator(), M::Item("Recent File", ID_FILE_MRU_FILE1), M::Separator(),
+                           M::Item("&Cancel Open\tEsc", ID_FILE_CANCEL_OPEN), M::Separator(),
+                           M::Item("Recent File", ID_FILE_MRU_FILE1), M::Separator(),
                            M::Item("E&xit", ID_APP_EXIT)}),
         view, help};
     AfxSetResourceMenu(IDR_MAINFRAME, mainMenu);
 
     CMenuResource playlistMenu;
     playlistMenu.popups = {
-        M::Popup("&File", {M::Item("&Open...\tCtrl+O", ID_FILE_OPEN), M::Item("&Close", ID_FILE_CLOSE),
+        M::Popup("&File", {M::Item("&Open...\tCtrl+O", ID_FILE_OPEN),
+                           M::Item("&Cancel Open\tEsc", ID_FILE_CANCEL_OPEN), M::Item("&Close", ID_FILE_CLOSE),
                            M::Item("&Save\tCtrl+S", ID_FILE_SAVE), M::Item("Save &As...", ID_FILE_SAVE_AS),
                            M::Separator(), M::Item("Recent File", ID_FILE_MRU_FILE1), M::Separator(),
                            M::Item("E&xit", ID_APP_EXIT)}),
-        view,
+        M::Popup("&View", {M::Item("&Toolbar", ID_VIEW_TOOLBAR), M::Item("&Status Bar", ID_VIEW_STATUS_BAR),
+                           M::Separator(), M::Item("&Clear Choice\tEsc", ID_VIEW_CLEAR_CHOICE)}),
         M::Popup("&Window", {M::Item("&New Window", ID_WINDOW_NEW), M::Item("&Cascade", ID_WINDOW_CASCADE),
                              M::Item("&Tile", ID_WINDOW_TILE_HORZ), M::Item("&Arrange Icons", ID_WINDOW_ARRANGE)}),
         help};
@@ -96,6 +102,7 @@ void RegisterAccelerators() {
                                                   {"F6", ID_NEXT_PANE},
                                                   {"Shift+F6", ID_PREV_PANE},
                                                   {"F5", ID_PLAYLIST_REFRESH},
+                                                  {"Esc", ID_ESCAPE},
                                               });
 }
 

@@ -45,7 +45,51 @@ void CEventListCtrl::AddEventRow(const PlaylistEvent& event) {
     if (m_running.ApplyRunningRule(row, event)) SetItemState(m_running.RunningRow(), LVIS_SELECTED, LVIS_SELECTED);
 }
 
-void CEventListCtrl::TickRunningRow() {
-    if (!m_running.Tick()) return;
+bool CEventListCtrl::SetEventRow(int row, const PlaylistEvent& event) {
+    if (row < 0 || row > GetItemCount()) return false;
+    if (row == GetItemCount()) {
+        if (InsertItem(row, "", event.ImageIndex()) < 0) return false;
+    } else if (GetItemImage(row) != event.ImageIndex()) {
+        SetItemImage(row, event.ImageIndex());
+    }
+    for (int column = kColumnSegment; column < kPlaylistColumnCount; ++column)
+        SetItemText(row, column, event.ColumnText(column));
+    const bool continues = event.IsRunning() && row == m_running.RunningRow();
+    const bool running = m_running.ApplyRunningRule(row, event);
+    // The continued countdown, not the playlist's full length, is the time
+    // left: showing the full length until the next tick would mislead.
+    if (continues) SetItemText(row, kColumnDuration, m_running.Countdown().Format());
+    if (GetItemMark(row) != running) SetItemMark(row, running);
+    return running;
+}
+
+void CEventListCtrl::TruncateRows(int count) {
+    if (count <= 0) {
+        if (GetItemCount() > 0) DeleteAllItems();
+        return;
+    }
+    for (int row = GetItemCount() - 1; row >= count; --row) DeleteItem(row);
+}
+
+void CEventListCtrl::SetCountdownGreyed(bool greyed) {
+    const int row = greyed ? m_running.RunningRow() : -1;
+    if (m_greyedRow >= 0 && m_greyedRow != row && m_greyedRow < GetItemCount())
+        SetItemGreyed(m_greyedRow, kColumnDuration, false);
+    if (row >= 0 && row < GetItemCount() && !GetItemGreyed(row, kColumnDuration)) SetItemGreyed(row, kColumnDuration, true);
+    m_greyedRow = row;
+    m_countdownGreyed = greyed;
+}
+
+void CEventListCtrl::AdvanceRunningRow(std::chrono::steady_clock::time_point now) {
+    // A timer may fire a little early; that still counts as its second.
+    constexpr auto kEarly = std::chrono::milliseconds(100);
+    const long steps = static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(now - m_lastStep + kEarly).count());
+    if (steps <= 0) return;
+    m_lastStep += std::chrono::seconds(steps);
+    TickRunningRow(steps);
+}
+
+void CEventListCtrl::TickRunningRow(long steps) {
+    if (!m_running.Tick(steps)) return;
     SetItemText(m_running.RunningRow(), kColumnDuration, m_running.Countdown().Format());
 }

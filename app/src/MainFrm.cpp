@@ -42,4 +42,6 @@ void CMainFrame::SetStudioLinkIcon(bool up) {
     m_wndStatusBar.SetPaneIcon(kStudioLinkPane, up ? IDI_LINK_UP : IDI_LINK_DOWN);
 }
 
+void CMainFrame::SetStudioLinkUnknown() { m_wndStatusBar.SetPaneIcon(kStudioLinkPane, IDI_LINK_UNKNOWN); }
+
 void CMainFrame::OnUpdateClock(CCmdUI* ui) { ui->Enable(); }

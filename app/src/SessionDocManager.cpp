@@ -23,6 +23,21 @@ namespace {
 constexpr long kSessionFailedEvent = static_cast<long>(0x8E000D03u);
 constexpr long kOpenFailedEvent = static_cast<long>(0x8E000D04u);
 
+// The Open's wait ticks this often (the seconds shown, the time-out).
+constexpr int kOpenTickMs = 250;
+
+// Runs f; nothing escapes into Qt's timer dispatch.
+template <class F>
+void AfxGuardCall(F&& f) {
+    try {
+        f();
+    } catch (const std::exception& e) {
+        qWarning("session: %s", e.what());
+    } catch (...) {
+        qWarning("session: unknown exception");
+    }
+}
+
 CMainFrame* MainFrame() {
     CWinApp* app = AfxGetApp();
     return app != nullptr ? dynamic_cast<CMainFrame*>(app->m_pMainWnd) : nullptr;
@@ -50,18 +65,26 @@ bool CSessionDocManager::LinkUp() const {
     return socket != nullptr && socket->linkUp();
 }
 
-void CSessionDocManager::EndSession() {
+void CSessionDocManager::EndConnection() {
+    m_attemptRunning = false;
     if (m_reactor == nullptr) return;
     m_reactor->shutdownSession();
     delete m_reactor;
     m_reactor = nullptr;
 }
 
-bool CSessionDocManager::StartConnection(String* problem) {
+void CSessionDocManager::EndSession() {
+    StopOpen();
+    if (m_retryTimer) m_retryTimer->stop();
+    EndConnection();
+}
+
+bool CSessionDocManager::StartConnection(String* problem, String* server) {
     // Read afresh each time: the operator may have fixed the file meanwhile.
     const AggrConfig config = ReadAggrConfig();
+    if (server != nullptr) server->Format("%s:%s", config.host.GetString(), config.portText.GetString());
     // A session being replaced ends first, so two never run side by side.
-    EndSession();
+    EndConnection();
     m_reactor = new AggrReactor;
     const String configProblem = config.Problem();
     if (!configProblem.IsEmpty()) {
@@ -78,15 +101,115 @@ bool CSessionDocManager::StartConnection(String* problem) {
 }
 
 void CSessionDocManager::OnFileOpen() {
+    // An Open given while one waits or pauses starts afresh.
+    StopOpen();
+    m_openPauseMs = 0;
+    StartOpen();
+}
+
+void CSessionDocManager::StartOpen() {
+    ++m_openAttempts;
+    m_phase = OpenPhase::Waiting;
+    m_openStarted = Clock::now();
     String problem;
-    AggrSocket* socket = nullptr;
-    if (StartConnection(&problem)) socket = CurrentSocket();
-    if (socket == nullptr || !socket->WaitForMessage(m_firstMessageWaitMs)) {
-        if (!problem.IsEmpty()) ShowMessage(problem);
-        AfxMessageBox("Failed to connect to aggr server", MB_OK);
+    if (!StartConnection(&problem, &m_server)) {
+        OpenFailed(problem);
         return;
     }
+    if (!m_openTimer) {
+        m_openTimer = std::make_unique<QTimer>();
+        QObject::connect(m_openTimer.get(), &QTimer::timeout, [this] { AfxGuardCall([this] { OnOpenTimer(); }); });
+    }
+    // Ticks for the seconds shown; the idle pass brings the tick forward
+    // when the socket has news.
+    m_openTimer->start(kOpenTickMs);
+    ShowOpenProgress();
+}
 
+void CSessionDocManager::ShowOpenProgress() {
+    String text;
+    if (m_phase == OpenPhase::Waiting) {
+        const auto waited = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - m_openStarted).count();
+        text.Format("Connecting to %s... (%lld s)", m_server.GetString(), static_cast<long long>(waited));
+    } else if (m_phase == OpenPhase::Retrying) {
+        const auto left = std::chrono::ceil<std::chrono::seconds>(m_openRetryAt - Clock::now()).count();
+        text.Format("Cannot connect to %s: %s. Next attempt in %lld s", m_server.GetString(), m_openProblem.GetString(),
+                    static_cast<long long>(left > 0 ? left : 0));
+    } else {
+        return;
+    }
+    ShowMessage(text);
+}
+
+void CSessionDocManager::OnOpenTimer() {
+    if (m_phase == OpenPhase::Retrying) {
+        if (Clock::now() >= m_openRetryAt) {
+            StartOpen();
+        } else {
+            ShowOpenProgress();
+        }
+        return;
+    }
+    if (m_phase != OpenPhase::Waiting) {
+        m_openTimer->stop();
+        return;
+    }
+    m_openTimer->start(kOpenTickMs);
+    AggrSocket* socket = CurrentSocket();
+    // The message comes first: one that arrived before the link failed is
+    // still taken.
+    if (socket != nullptr && socket->WaitForMessage(0)) {
+        m_openTimer->stop();
+        ContinueOpen(socket);
+        return;
+    }
+    const bool timedOut = Clock::now() - m_openStarted >= std::chrono::milliseconds(m_firstMessageWaitMs);
+    if (socket == nullptr || socket->linkFailed()) {
+        OpenFailed(socket == nullptr ? String() : String("the connection failed"));
+    } else if (timedOut) {
+        OpenFailed("no studio list came");
+    } else {
+        ShowOpenProgress();
+    }
+}
+
+void CSessionDocManager::OpenFailed(const String& problem) {
+    if (m_openTimer) m_openTimer->stop();
+    if (m_retryOpenUntilUp) {
+        // An unattended display keeps trying, with the reconnect pauses.
+        m_openProblem = problem.IsEmpty() ? String("the connection failed") : problem;
+        m_openPauseMs = m_openPauseMs == 0 ? m_reconnectPauseFirstMs : std::min(m_openPauseMs * 2, m_reconnectPauseMostMs);
+        m_openRetryAt = Clock::now() + std::chrono::milliseconds(m_openPauseMs);
+        m_phase = OpenPhase::Retrying;
+        if (m_openTimer) m_openTimer->start(kOpenTickMs);
+        ShowOpenProgress();
+        return;
+    }
+    m_phase = OpenPhase::None;
+    ShowMessage(problem.IsEmpty() || problem == "the connection failed" || problem == "no studio list came" ? ""
+                                                                                                           : problem);
+    AfxMessageBox("Failed to connect to aggr server", MB_OK);
+}
+
+void CSessionDocManager::StopOpen() {
+    if (m_openTimer) m_openTimer->stop();
+    m_phase = OpenPhase::None;
+}
+
+bool CSessionDocManager::CancelOpen() {
+    if (!OpenWaiting()) return false;
+    StopOpen();
+    m_openPauseMs = 0;
+    // The new connection goes; a session that was up before is rebuilt by
+    // the reconnect, as after a drop.
+    EndConnection();
+    ShowMessage("Open cancelled");
+    return true;
+}
+
+void CSessionDocManager::ContinueOpen(AggrSocket* socket) {
+    m_phase = OpenPhase::Choosing;
+    ShowMessage("");
     // The studio list: the root's children are the studios.
     const String list = socket->LastMessage();
     CXMLDoc xml;
@@ -108,6 +231,10 @@ void CSessionDocManager::OnFileOpen() {
         confirmed = dialog.DoModal() == IDOK;
         chosen = dialog.m_selected;
     }
+    // The session may have been ended while the dialog was up (the program
+    // is quitting).
+    if (m_phase != OpenPhase::Choosing || CurrentSocket() != socket) return;
+    m_phase = OpenPhase::None;
 
     if (confirmed) {
         // The first studio of that name only.
@@ -119,13 +246,14 @@ void CSessionDocManager::OnFileOpen() {
                  playlist = playlist.GetNextSibling()) {
                 const String url = playlist.GetAttribute("url").GetValue();
                 try {
+                    // The window opens at once; its rows come when its fetch ends.
                     if (CDocument* doc = OpenDocumentFile(url)) {
                         String title;
                         title.Format("%s: %s", chosen.GetString(), playlist.GetAttribute("name").GetValue().GetString());
                         doc->SetTitle(title);
                     }
                 } catch (const std::exception& e) {
-                    // One playlist that cannot be fetched does not keep the
+                    // One playlist that cannot be opened does not keep the
                     // others closed; the session goes on.
                     String message;
                     message.Format("Fetch failed: %s", e.what());
@@ -137,10 +265,14 @@ void CSessionDocManager::OnFileOpen() {
         }
     }
 
-    if (CMainFrame* frame = MainFrame()) frame->SetStudioLinkIcon(true);
+    SetStudioUp(true);
+    m_aggrDownSince = QDateTime();
     m_sessionUp = 1;
+    ShowLinks(MainFrame());
     m_idPending = false;
+    m_attemptRunning = false;
     m_pauseMs = 0;
+    m_openPauseMs = 0;
     m_nextAttempt = Clock::time_point{};
 }
 
@@ -159,21 +291,50 @@ void CSessionDocManager::RefreshDocuments() {
 
 void CSessionDocManager::Reconnect() {
     ++m_reconnectAttempts;
+    m_attemptRunning = false;
     // No message box here: a failure counts as a link still down and the
     // idle step tries again later.
     if (!StartConnection(nullptr)) return;
-    AggrSocket* socket = CurrentSocket();
     // The id goes out with the first message of the new connection, however
     // late it comes; what was sent while the link was down is lost, so every
     // playlist is fetched again then.
     m_idPending = true;
-    if (socket != nullptr && socket->WaitForMessage(m_reconnectWaitMs)) {
-        m_idPending = false;
-        m_pauseMs = 0;
-        m_nextAttempt = Clock::time_point{};
-        SendStudioId();
-        RefreshDocuments();
+    m_attemptRunning = true;
+    m_attemptDeadline = Clock::now() + std::chrono::milliseconds(m_reconnectWaitMs);
+}
+
+int CSessionDocManager::NextPauseMs() {
+    m_pauseMs = m_pauseMs == 0 ? m_reconnectPauseFirstMs : std::min(m_pauseMs * 2, m_reconnectPauseMostMs);
+    return m_pauseMs;
+}
+
+void CSessionDocManager::ReconnectEnded(CMainFrame* frame) {
+    m_attemptRunning = false;
+    if (frame != nullptr) frame->SetMessagePane("");
+    // Success is the first message of the new connection; until then the
+    // attempts are spaced, so a server that is down or drops every session
+    // at once is not hammered.
+    if (m_idPending || !LinkUp()) {
+        m_nextAttempt = Clock::now() + std::chrono::milliseconds(NextPauseMs());
+        ArmRetryTimer(m_pauseMs);
     }
+}
+
+void CSessionDocManager::FollowReconnect(CMainFrame* frame) {
+    if (!m_attemptRunning) return;
+    AggrSocket* socket = CurrentSocket();
+    if (!m_idPending) {
+        // Its first message came (HandleNotifications sent the id).
+        m_attemptRunning = false;
+        if (frame != nullptr) frame->SetMessagePane("");
+        return;
+    }
+    const Clock::time_point now = Clock::now();
+    if (socket == nullptr || socket->linkFailed() || now >= m_attemptDeadline) {
+        ReconnectEnded(frame);
+        return;
+    }
+    ArmRetryTimer(static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(m_attemptDeadline - now).count()));
 }
 
 void CSessionDocManager::HandleNotifications(AggrSocket* socket, CMainFrame* frame) {
@@ -194,7 +355,33 @@ void CSessionDocManager::HandleNotifications(AggrSocket* socket, CMainFrame* fra
     int studio = taken.studio;
     if (studio == 0 && taken.lastMessage == "StudioConnected") studio = 1;
     if (studio == 0 && taken.lastMessage == "StudioDisconnected") studio = -1;
-    if (studio != 0 && frame != nullptr) frame->SetStudioLinkIcon(studio > 0);
+    if (studio != 0) SetStudioUp(studio > 0);
+    ShowLinks(frame);
+}
+
+void CSessionDocManager::SetStudioUp(bool up) {
+    if (up) {
+        m_studioDownSince = QDateTime();
+    } else if (m_studioUp || !m_studioDownSince.isValid()) {
+        m_studioDownSince = QDateTime::currentDateTime();
+    }
+    m_studioUp = up;
+}
+
+void CSessionDocManager::ShowLinks(CMainFrame* frame) {
+    const bool up = LinkUp();
+    if (up) {
+        m_aggrDownSince = QDateTime();
+    } else if (!m_aggrDownSince.isValid()) {
+        m_aggrDownSince = QDateTime::currentDateTime();
+    }
+    if (frame == nullptr) return;
+    frame->SetAggrLinkIcon(up);
+    if (!up) {
+        frame->SetStudioLinkUnknown();
+    } else {
+        frame->SetStudioLinkIcon(m_studioUp);
+    }
 }
 
 void CSessionDocManager::ArmRetryTimer(int ms) {
@@ -205,38 +392,42 @@ void CSessionDocManager::ArmRetryTimer(int ms) {
         // makes the attempt.
         QObject::connect(m_retryTimer.get(), &QTimer::timeout, [] {});
     }
-    if (!m_retryTimer->isActive()) m_retryTimer->start(std::max(ms, 1));
+    ms = std::max(ms, 1);
+    if (!m_retryTimer->isActive() || m_retryTimer->remainingTime() > ms) m_retryTimer->start(ms);
 }
 
 void CSessionDocManager::OnIdleSession(CMainFrame* frame) {
-    if (m_sessionUp != 1) return;
+    if (m_phase == OpenPhase::Waiting) {
+        // News from the socket: the Open's timer takes it from the loop, not
+        // from this pass (no dialog or box is ever opened from idle).
+        AggrSocket* socket = CurrentSocket();
+        if (m_openTimer && socket != nullptr && (socket->HasMessage() || socket->linkFailed()) &&
+            m_openTimer->remainingTime() > 0)
+            m_openTimer->start(0);
+    }
+    if (m_sessionUp != 1 || m_phase != OpenPhase::None) return;
     AggrSocket* socket = CurrentSocket();
-    if (frame != nullptr) frame->SetAggrLinkIcon(LinkUp());
+    ShowLinks(frame);
     // A message that came before the link failed is acted on before its
     // socket is replaced.
     if (socket != nullptr) HandleNotifications(socket, frame);
+    FollowReconnect(frame);
 
-    if (!LinkUp()) {
+    if (!LinkUp() && !m_attemptRunning) {
         const Clock::time_point now = Clock::now();
         if (now >= m_nextAttempt) {
             if (frame != nullptr) frame->SetMessagePane("Reconnecting...");
             Reconnect();
-            if (frame != nullptr) frame->SetMessagePane("");
-            // Success is the first message of the new connection; until
-            // then the attempts are spaced, so a server that is down or
-            // drops every session at once does not keep the window frozen.
-            if (m_idPending || !LinkUp()) {
-                m_pauseMs = m_pauseMs == 0 ? m_reconnectPauseFirstMs : std::min(m_pauseMs * 2, m_reconnectPauseMostMs);
-                m_nextAttempt = Clock::now() + std::chrono::milliseconds(m_pauseMs);
-                ArmRetryTimer(m_pauseMs);
-            }
+            if (!m_attemptRunning) ReconnectEnded(frame);
+            else FollowReconnect(frame);
         } else {
             ArmRetryTimer(static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(m_nextAttempt - now).count()));
         }
         socket = CurrentSocket();
-        if (frame != nullptr) frame->SetAggrLinkIcon(LinkUp());
+        ShowLinks(frame);
     }
     if (LinkUp() && socket != nullptr) HandleNotifications(socket, frame);
+    FollowReconnect(frame);
     if (socket != nullptr && socket->TakeSendFailure()) ShowMessage("Not connected");
 }
 

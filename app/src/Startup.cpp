@@ -129,11 +129,19 @@ int TallyscopeMain(int argc, char** argv) {
             if (CSessionDocManager* manager = SessionManagerOf(app)) {
                 manager->m_hasPresetStudio = true;
                 manager->m_presetStudio = studio;
+                // An unattended display started with its server down keeps
+                // trying until its session is up.
+                manager->m_retryOpenUntilUp = connect;
             }
         }
         if (connect) {
-            // Once the loop runs, so the main window is up first.
-            QTimer::singleShot(0, &qapp, [&app] { app.OnFileOpen(); });
+            // Once the loop runs, so the main window is up first; the Open
+            // never holds the loop, so the window paints while it waits.
+            QTimer::singleShot(0, &qapp, [&app] {
+                if (CMainFrame* frame = app.GetMainFrame(); frame != nullptr && frame->m_hWnd->isVisible())
+                    frame->m_hWnd->repaint();
+                app.OnFileOpen();
+            });
         }
         bool saved = false;
         if (screenshot != nullptr || quitAfter >= 0) {

@@ -16,6 +16,10 @@
 CTallyscopeApp::CTallyscopeApp() : CWinApp("Tallyscope") {
     RegisterTallyscopeResources();
     MapCommand(ID_APP_ABOUT, &CTallyscopeApp::OnAppAbout);
+    MapCommand(ID_FILE_CANCEL_OPEN, &CTallyscopeApp::OnCancelOpen);
+    MapCommandUI(ID_FILE_CANCEL_OPEN, &CTallyscopeApp::OnUpdateCancelOpen);
+    MapCommand(ID_ESCAPE, &CTallyscopeApp::OnEscape);
+    MapCommandUI(ID_ESCAPE, &CTallyscopeApp::OnUpdateEscape);
 }
 
 CTallyscopeApp* GetTallyscopeApp() { return dynamic_cast<CTallyscopeApp*>(AfxGetApp()); }
@@ -72,6 +76,59 @@ void CTallyscopeApp::SendChangeQuorServer(const String& playlist, const String& 
 CMainFrame* CTallyscopeApp::GetMainFrame() const { return dynamic_cast<CMainFrame*>(m_pMainWnd); }
 
 void CTallyscopeApp::RefreshAllDocuments() { RefreshAllPlaylistDocuments(this); }
+
+namespace {
+const char kFetchFailedPrefix[] = "Fetch failed: ";
+}  // namespace
+
+void CTallyscopeApp::ShowFetchFailure(const String& error) {
+    String text;
+    text.Format("%s%s", kFetchFailedPrefix, error.GetString());
+    if (CMainFrame* frame = GetMainFrame()) frame->SetMessagePane(text);
+}
+
+void CTallyscopeApp::ClearFetchFailure(const String& error) {
+    CMainFrame* frame = GetMainFrame();
+    if (frame == nullptr) return;
+    String shown;
+    shown.Format("%s%s", kFetchFailedPrefix, error.GetString());
+    if (!(frame->m_wndStatusBar.GetPaneText(CMainFrame::kMessagePane) == shown)) return;
+    // Another document that still fails keeps the pane saying so.
+    if (m_pDocManager != nullptr) {
+        for (CDocTemplate* docTemplate : m_pDocManager->GetTemplates()) {
+            for (CDocument* document : docTemplate->GetDocuments()) {
+                auto* doc = dynamic_cast<CTallyscopeDoc*>(document);
+                if (doc != nullptr && !doc->FetchError().IsEmpty() && !(doc->FetchError() == error)) {
+                    ShowFetchFailure(doc->FetchError());
+                    return;
+                }
+            }
+        }
+    }
+    frame->SetMessagePane("");
+}
+
+void CTallyscopeApp::OnCancelOpen() {
+    if (CSessionDocManager* manager = GetSessionDocManager()) manager->CancelOpen();
+}
+
+void CTallyscopeApp::OnEscape() {
+    CSessionDocManager* manager = GetSessionDocManager();
+    if (manager != nullptr && manager->CancelOpen()) return;
+    if (CMainFrame* frame = GetMainFrame()) AfxExecuteCommand(frame, ID_VIEW_CLEAR_CHOICE);
+}
+
+void CTallyscopeApp::OnUpdateEscape(CCmdUI* ui) {
+    const CSessionDocManager* manager = GetSessionDocManager();
+    CMainFrame* frame = GetMainFrame();
+    ui->Enable((manager != nullptr && manager->OpenWaiting()) ||
+               (frame != nullptr && AfxIsCommandEnabled(frame, ID_VIEW_CLEAR_CHOICE)));
+}
+
+void CTallyscopeApp::OnUpdateCancelOpen(CCmdUI* ui) {
+    const CSessionDocManager* manager = GetSessionDocManager();
+    ui->Enable(manager != nullptr && manager->OpenWaiting());
+}
 
 void CTallyscopeApp::SetClock(const CTime& t) {
     m_clockTime = t;

@@ -11,11 +11,11 @@
 #include <memory>
 #include <string>
 
-#include "framework/FrameWnd.h"
 #include "app/Resource.h"
 #include "external/EventLog.h"
 #include "framework/DocTemplate.h"
-#include "framework/Internet.h"
+#include "framework/HttpFetcher.h"
+#include "app/TallyscopeApp.h"
 #include "framework/WinApp.h"
 
 IMPLEMENT_DYNCREATE(CTallyscopeDoc, CDocument)
@@ -24,10 +24,6 @@ namespace {
 
 // Event-log id of a failed playlist refresh (warning severity).
 constexpr long kFetchFailedEvent = static_cast<long>(0x8E000D02u);
-
-[[noreturn]] void Fail(const String& url, DWORD error, const std::string& reason) {
-    throw CInternetException(error, std::string(url.GetString()) + ": " + reason);
-}
 
 bool MakeFolder(const std::string& path) {
     if (::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST) return true;
@@ -99,6 +95,12 @@ String PlaylistLocalFileName(const char* url) {
 
 CTallyscopeDoc::CTallyscopeDoc() { MapCommand(ID_PLAYLIST_REFRESH, &CTallyscopeDoc::Refresh); }
 
+CTallyscopeDoc::~CTallyscopeDoc() {
+    if (m_fetchId != 0) {
+        if (CWinApp* app = AfxGetApp()) app->GetHttpFetcher().Cancel(m_fetchId);
+    }
+}
+
 void CTallyscopeDoc::Serialize(CArchive&) {}
 
 bool CTallyscopeDoc::OnNewDocument() { return CDocument::OnNewDocument(); }
@@ -109,71 +111,107 @@ bool CTallyscopeDoc::OnOpenDocument(const char* url) {
     return true;
 }
 
-void CTallyscopeDoc::Fetch() {
-    CInternetSession session("Tallyscope", 1, PRE_CONFIG_INTERNET_ACCESS, nullptr, nullptr, 0);
-    try {
-        std::unique_ptr<CHttpFile> file(session.OpenURL(
-            m_url, 1, INTERNET_FLAG_RELOAD | INTERNET_FLAG_DONT_CACHE | INTERNET_FLAG_TRANSFER_BINARY));
-        file->SendRequest();
-        DWORD status = 0;
-        file->QueryInfoStatusCode(status);
-        // An error page is not a playlist.
-        if (status >= 400) Fail(m_url, status, "HTTP status " + std::to_string(status));
-        const std::string folder = PlaylistCacheFolder().GetString();
-        const std::string target = folder + "/" + PlaylistLocalFileName(m_url).GetString();
-        // The body goes to a temporary file beside the copy and replaces it
-        // only when complete, so a failure never leaves a truncated copy.
-        TempFile temp(target + ".XXXXXX");
-        if (temp.get() == nullptr) Fail(m_url, 0, "cannot write " + target + ": " + std::strerror(errno));
-        char buffer[4096];
-        while (UINT n = file->Read(buffer, sizeof buffer)) {
-            if (std::fwrite(buffer, 1, n, temp.get()) != n)
-                Fail(m_url, 0, "cannot write " + target + ": " + std::strerror(errno));
-        }
-        file->Close();
-        if (!temp.Close()) Fail(m_url, 0, "cannot write " + target + ": " + std::strerror(errno));
-        // A body that does not parse keeps the old copy and the old tree.
-        CXMLDoc xml;
-        CFileXMLSrc source;
-        source.SetFilePath(String(temp.path().c_str()));
-        const bool parsed = xml.Parse(source);
-        source.Close();
-        if (!parsed) Fail(m_url, 0, "the playlist is not well-formed XML");
-        if (!temp.RenameTo(target)) Fail(m_url, 0, "cannot write " + target + ": " + std::strerror(errno));
-        m_root = xml.GetRootElement();
-    } catch (const CInternetException& e) {
-        // Framework errors name the URL already in part; ours begin with it.
-        const std::string text = e.what();
-        const std::string prefix = std::string(m_url.GetString()) + ": ";
-        if (text.compare(0, prefix.size(), prefix) == 0) throw;
-        Fail(m_url, e.m_dwError, text);
+namespace {
+
+// What the worker hands back: the parsed tree of a good fetch.
+struct LoadedPlaylist {
+    CElementNode root;
+};
+
+// Worker thread: the local copy, then the parse. The body goes to a
+// temporary file beside the copy and replaces it only when it parsed, so a
+// failure never leaves a truncated or broken copy.
+void StoreAndParse(CHttpResult& result, const std::string& target, LoadedPlaylist& loaded) {
+    const String url(result.url.c_str());
+    if (!result.ok) {
+        result.message = result.message.empty() ? "the transfer failed" : result.message;
+        return;
     }
-    session.Close();
+    auto fail = [&](const std::string& reason) {
+        result.ok = false;
+        result.message = reason;
+    };
+    // An error page is not a playlist.
+    if (result.status >= 400) return fail("HTTP status " + std::to_string(result.status));
+    if (target.empty()) return fail("the cache folder cannot be made");
+    TempFile temp(target + ".XXXXXX");
+    if (temp.get() == nullptr) return fail("cannot write " + target + ": " + std::strerror(errno));
+    if (!result.body.empty() && std::fwrite(result.body.data(), 1, result.body.size(), temp.get()) != result.body.size())
+        return fail("cannot write " + target + ": " + std::strerror(errno));
+    if (!temp.Close()) return fail("cannot write " + target + ": " + std::strerror(errno));
+    result.body.clear();
+    result.body.shrink_to_fit();
+    CXMLDoc xml;
+    CFileXMLSrc source;
+    source.SetFilePath(String(temp.path().c_str()));
+    const bool parsed = xml.Parse(source);
+    source.Close();
+    if (!parsed) return fail("the playlist is not well-formed XML");
+    if (!temp.RenameTo(target)) return fail("cannot write " + target + ": " + std::strerror(errno));
+    loaded.root = xml.GetRootElement();
 }
 
-void CTallyscopeDoc::Refresh() {
-    // The old tree stays until the new one parsed, so a failure keeps the rows.
-    Fetch();
-    UpdateAllViews(nullptr, 0, nullptr);
+}  // namespace
+
+void CTallyscopeDoc::Fetch() {
+    if (m_fetchId != 0) {
+        // One fetch per document at a time; the one asked for now follows.
+        m_fetchAgain = true;
+        return;
+    }
+    CWinApp* app = AfxGetApp();
+    if (app == nullptr) return;
+    CHttpFetcher::Request request;
+    request.url = m_url.GetString();
+    const std::string folder = PlaylistCacheFolder().GetString();
+    const std::string target = folder.empty() ? std::string() : folder + "/" + PlaylistLocalFileName(m_url).GetString();
+    auto loaded = std::make_shared<LoadedPlaylist>();
+    request.process = [target, loaded](CHttpResult& result) { StoreAndParse(result, target, *loaded); };
+    request.done = [this, loaded](CHttpResult& result) {
+        String error;
+        if (!result.ok) error.Format("%s: %s", result.url.c_str(), result.message.c_str());
+        FetchEnded(result.ok, error, loaded->root);
+    };
+    m_fetchId = app->GetHttpFetcher().Start(std::move(request));
 }
+
+void CTallyscopeDoc::FetchEnded(bool ok, const String& error, const CElementNode& root) {
+    m_fetchId = 0;
+    ++m_fetchesEnded;
+    CTallyscopeApp* app = GetTallyscopeApp();
+    if (ok) {
+        const String previous = m_fetchError;
+        m_root = root;
+        m_lastGood = QDateTime::currentDateTime();
+        m_fetchError = String();
+        m_errorSince = QDateTime();
+        if (app != nullptr && !previous.IsEmpty()) app->ClearFetchFailure(previous);
+        UpdateAllViews(nullptr, 0, nullptr);
+    } else {
+        if (m_fetchError.IsEmpty()) m_errorSince = QDateTime::currentDateTime();
+        m_fetchError = error;
+        TarnEventLog(kFetchFailedEvent, "Fetch failed: %s", error.GetString());
+        if (app != nullptr) app->ShowFetchFailure(error);
+        UpdateAllViews(nullptr, kHintFetchState, nullptr);
+    }
+    if (m_fetchAgain) {
+        m_fetchAgain = false;
+        Fetch();
+    }
+}
+
+void CTallyscopeDoc::Refresh() { Fetch(); }
 
 int RefreshAllPlaylistDocuments(CWinApp* app) {
     if (app == nullptr || app->m_pDocManager == nullptr) return 0;
-    int failed = 0;
+    int started = 0;
     for (CDocTemplate* docTemplate : app->m_pDocManager->GetTemplates()) {
         for (CDocument* document : docTemplate->GetDocuments()) {
             auto* doc = dynamic_cast<CTallyscopeDoc*>(document);
             if (doc == nullptr || doc->m_url.IsEmpty()) continue;
-            try {
-                doc->Refresh();
-            } catch (const std::exception& e) {
-                ++failed;
-                String message;
-                message.Format("Fetch failed: %s", e.what());
-                if (auto* frame = dynamic_cast<CFrameWnd*>(app->m_pMainWnd)) frame->SetMessageText(message);
-                TarnEventLog(kFetchFailedEvent, "%s", message.GetString());
-            }
+            doc->Refresh();
+            ++started;
         }
     }
-    return failed;
+    return started;
 }

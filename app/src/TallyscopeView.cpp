@@ -1,16 +1,32 @@
 #include "app/TallyscopeView.h"
 
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QTreeView>
+
 #include "app/QuorServerDlg.h"
+#include "app/SessionDocManager.h"
 #include "app/Resource.h"
 #include "app/TallyscopeApp.h"
 #include "app/TallyscopeDoc.h"
 #include "model/PlaylistEvent.h"
+
+#include <algorithm>
 
 IMPLEMENT_DYNCREATE(CTallyscopeView, CView)
 
 namespace {
 constexpr UINT kListId = 1;
 constexpr UINT_PTR kCountdownTimer = 1001;
+
+QString TimeText(const QDateTime& t) { return t.toString(QStringLiteral("HH:mm:ss")); }
+
+QString AgoText(const QDateTime& t) {
+    const qint64 seconds = std::max<qint64>(0, t.secsTo(QDateTime::currentDateTime()));
+    if (seconds < 120) return QStringLiteral("%1 s ago").arg(seconds);
+    if (seconds < 7200) return QStringLiteral("%1 min ago").arg(seconds / 60);
+    return QStringLiteral("%1 h ago").arg(seconds / 3600);
+}
 }  // namespace
 
 CTallyscopeView::CTallyscopeView() {
@@ -20,11 +36,16 @@ CTallyscopeView::CTallyscopeView() {
     MapCommand(ID_QUOR_TRIGGER_OFF, &CTallyscopeView::OnQuorTriggerOff);
     MapCommand(ID_QUOR_TRIGGER_ON, &CTallyscopeView::OnQuorTriggerOn);
     MapCommand(ID_QUOR_SERVER_CHANGE, &CTallyscopeView::OnQuorServerChange);
+    MapCommand(ID_VIEW_CLEAR_CHOICE, &CTallyscopeView::OnClearChoice);
+    MapCommandUI(ID_VIEW_CLEAR_CHOICE, &CTallyscopeView::OnUpdateClearChoice);
 }
 
 CTallyscopeDoc* CTallyscopeView::GetDocument() const { return dynamic_cast<CTallyscopeDoc*>(m_pDocument); }
 
 bool CTallyscopeView::DestroyWindow() {
+    QObject::disconnect(m_selectionWatch);
+    QObject::disconnect(m_currentWatch);
+    m_strip = nullptr;  // goes with the view's widget
     // Id 0 means the timer never started.
     if (m_timerId != 0) KillTimer(m_timerId);
     m_timerId = 0;
@@ -39,27 +60,69 @@ void CTallyscopeView::OnInitialUpdate() {
     GetClientRect(&client);
     m_list.Create(WS_CHILD | WS_VISIBLE | WS_BORDER | LVS_REPORT, client, this, kListId);
     m_list.SetupColumns(this);
+    if (m_hWnd != nullptr) {
+        m_strip = new QLabel(m_hWnd);
+        m_strip->setObjectName(QStringLiteral("freshness"));
+        m_strip->setContentsMargins(4, 1, 4, 1);
+        m_strip->setTextFormat(Qt::PlainText);
+        m_strip->show();
+        LayOut(client.Width(), client.Height());
+    }
+    if (QTreeView* tree = m_list.GetTreeView()) {
+        // Every selection change outside the view's own rebuild is the
+        // operator's (or a caller's acting for them).
+        m_selectionWatch = QObject::connect(tree->selectionModel(), &QItemSelectionModel::selectionChanged, tree,
+                                            [this] { TakeChoice(); });
+        // The current row alone (focus, a key that only moves it) is no
+        // choice; it names the last chosen event while there is a choice.
+        m_currentWatch = QObject::connect(tree->selectionModel(), &QItemSelectionModel::currentChanged, tree, [this] {
+            if (m_applying || m_chosen.empty()) return;
+            const int current = m_list.GetNextItem(-1, LVNI_FOCUSED);
+            if (current >= 0 && m_list.GetItemState(current, LVIS_SELECTED) != 0)
+                m_lastChosen = m_list.GetItemText(current, kColumnId).GetString();
+        });
+    }
     FillList();
     m_initialized = 1;
     m_timerId = static_cast<unsigned int>(SetTimer(kCountdownTimer, 1000));
+    UpdateFreshness();
 }
 
-void CTallyscopeView::OnUpdate(CView*, LPARAM, CObject*) {
+void CTallyscopeView::OnUpdate(CView*, LPARAM hint, CObject*) {
     if (m_initialized != 1) return;
-    m_list.DeleteAllItems();
-    FillList();
+    // A failed fetch leaves the rows as they were; only the strip changes.
+    if (hint != CTallyscopeDoc::kHintFetchState) {
+        FillList();
+        // A good fetch with both links up: the rows are fresh again.
+        const CSessionDocManager* manager = GetSessionDocManager();
+        const bool linksUp = manager == nullptr || manager->m_sessionUp != 1 ||
+                             (manager->LinkUp() && manager->StudioLinkUp());
+        if (linksUp) {
+            m_staleReason.clear();
+            m_staleSince = QDateTime();
+        }
+    }
+    UpdateFreshness();
 }
 
 void CTallyscopeView::OnDraw(CDC*) {}
 
 void CTallyscopeView::OnTimer(UINT_PTR id) {
-    m_list.TickRunningRow();
+    m_list.AdvanceRunningRow(std::chrono::steady_clock::now());
+    UpdateFreshness();
     CView::OnTimer(id);
 }
 
 void CTallyscopeView::OnSize(UINT type, int cx, int cy) {
     CView::OnSize(type, cx, cy);
-    if (m_list.GetSafeHwnd() != nullptr) m_list.MoveWindow(0, 0, cx, cy, true);
+    LayOut(cx, cy);
+}
+
+void CTallyscopeView::LayOut(int cx, int cy) {
+    // The strip takes one line at the bottom; the list fills the rest.
+    const int strip = m_strip != nullptr ? std::min(cy, m_strip->sizeHint().height()) : 0;
+    if (m_list.GetSafeHwnd() != nullptr) m_list.MoveWindow(0, 0, cx, std::max(0, cy - strip), true);
+    if (m_strip != nullptr) m_strip->setGeometry(0, std::max(0, cy - strip), cx, strip);
 }
 
 void CTallyscopeView::FillList() {
@@ -69,14 +132,128 @@ void CTallyscopeView::FillList() {
     if (std::optional<CTime> clock = ReadPlaylistClock(root)) {
         if (CTallyscopeApp* app = GetTallyscopeApp()) app->SetClock(*clock);
     }
+    // Rows are rewritten in place: unchanged cells are not touched, and the
+    // operator's scroll position stays.
+    m_applying = true;
+    int row = 0;
     for (CElementNode event = FirstPlaylistEvent(root); !event.IsNull(); event = event.GetNextSibling())
-        m_list.AddEventRow(ReadPlaylistEvent(event));
+        m_list.SetEventRow(row++, ReadPlaylistEvent(event));
+    m_list.TruncateRows(row);
+    m_applying = false;
+    ApplySelection();
+}
+
+void CTallyscopeView::ApplySelection() {
+    if (m_list.GetSafeHwnd() == nullptr) return;
+    m_applying = true;
+    const int count = m_list.GetItemCount();
+    int current = -1;
+    for (int row = 0; row < count; ++row) {
+        bool wanted = false;
+        if (m_chosen.empty()) {
+            wanted = m_list.GetItemMark(row);  // the running rows
+        } else {
+            const std::string id = m_list.GetItemText(row, kColumnId).GetString();
+            wanted = m_chosen.count(id) != 0;
+            if (current < 0 && id == m_lastChosen) current = row;
+        }
+        const bool selected = m_list.GetItemState(row, LVIS_SELECTED) != 0;
+        if (wanted != selected) m_list.SetItemState(row, wanted ? LVIS_SELECTED : 0, LVIS_SELECTED);
+    }
+    // The current row is the last chosen event, else the running row, so
+    // that focusing the list never selects a row of its own accord.
+    if (current < 0 && m_chosen.empty()) current = m_list.runningRow() < count ? m_list.runningRow() : -1;
+    if (current >= 0 && m_list.GetItemState(current, LVIS_FOCUSED) == 0)
+        m_list.SetItemState(current, LVIS_FOCUSED, LVIS_FOCUSED);
+    // Until the operator scrolls, the running event stays in view.
+    const int running = m_list.runningRow();
+    if (!m_list.OperatorScrolled() && running >= 0 && running < count) m_list.EnsureVisible(running, false);
+    m_applying = false;
+}
+
+void CTallyscopeView::TakeChoice() {
+    if (m_applying || m_list.GetSafeHwnd() == nullptr) return;
+    m_chosen.clear();
+    for (int row = m_list.GetNextItem(-1, LVNI_SELECTED); row >= 0; row = m_list.GetNextItem(row, LVNI_SELECTED))
+        m_chosen.insert(m_list.GetItemText(row, kColumnId).GetString());
+    const int current = m_list.GetNextItem(-1, LVNI_FOCUSED);
+    if (current >= 0 && m_list.GetItemState(current, LVIS_SELECTED) != 0) {
+        m_lastChosen = m_list.GetItemText(current, kColumnId).GetString();
+    } else if (m_chosen.empty()) {
+        m_lastChosen.clear();
+    } else if (m_chosen.count(m_lastChosen) == 0) {
+        m_lastChosen = *m_chosen.begin();
+    }
+}
+
+bool CTallyscopeView::ClearChoice() {
+    const bool had = !m_chosen.empty() || m_list.OperatorScrolled();
+    m_chosen.clear();
+    m_lastChosen.clear();
+    m_list.ResetOperatorScrolled();
+    ApplySelection();
+    return had;
+}
+
+void CTallyscopeView::OnUpdateClearChoice(CCmdUI* ui) { ui->Enable(HasChoice() || m_list.OperatorScrolled()); }
+
+void CTallyscopeView::UpdateFreshness() {
+    const CTallyscopeDoc* doc = GetDocument();
+    if (doc == nullptr) return;
+    // Why the rows may be stale, first reason first; latched until a good
+    // fetch with both links up.
+    QString reason;
+    QDateTime since;
+    if (!doc->FetchError().IsEmpty()) {
+        reason = QStringLiteral("last fetch failed: %1").arg(QString::fromUtf8(doc->FetchError().GetString()));
+        since = doc->FetchErrorSince();
+    } else if (const CSessionDocManager* manager = GetSessionDocManager(); manager != nullptr && manager->m_sessionUp == 1) {
+        if (!manager->LinkUp()) {
+            reason = QStringLiteral("no link to the server");
+            since = manager->AggrDownSince();
+        } else if (!manager->StudioLinkUp()) {
+            reason = QStringLiteral("the studio is disconnected from the server");
+            since = manager->StudioDownSince();
+        }
+    }
+    if (!reason.isEmpty()) {
+        if (m_staleReason.isEmpty()) m_staleSince = since.isValid() ? since : QDateTime::currentDateTime();
+        m_staleReason = reason;
+    }
+    m_list.SetCountdownGreyed(IsStale());
+    if (m_strip == nullptr) return;
+    const QString text = QString::fromUtf8(FreshnessText().GetString());
+    if (m_strip->text() != text) m_strip->setText(text);
+    // Stale says so by a sign and words, the colour only helps.
+    const QString style = IsStale() ? QStringLiteral("QLabel { background: #FFE08A; color: #000000; }") : QString();
+    if (m_strip->styleSheet() != style) m_strip->setStyleSheet(style);
+}
+
+String CTallyscopeView::FreshnessText() const {
+    const CTallyscopeDoc* doc = GetDocument();
+    if (doc == nullptr) return String();
+    QString text;
+    const QDateTime& good = doc->LastGoodFetch();
+    const QString last = good.isValid() ? QStringLiteral("%1 (%2)").arg(TimeText(good), AgoText(good)) : QString();
+    if (IsStale()) {
+        text = QStringLiteral("\u26A0 STALE since %1: %2.").arg(TimeText(m_staleSince), m_staleReason);
+        text += good.isValid() ? QStringLiteral(" Rows from %1.").arg(last) : QStringLiteral(" No rows fetched yet.");
+    } else if (good.isValid()) {
+        text = QStringLiteral("Updated %1").arg(last);
+    } else if (doc->FetchRunning()) {
+        text = QStringLiteral("Fetching...");
+    }
+    return String(text.toUtf8().constData());
 }
 
 int CTallyscopeView::QuorCommandRow() const {
     if (m_list.GetSafeHwnd() == nullptr) return -1;
+    // Only an event the operator chose; a row the rebuild selected is not
+    // one, and a chosen event that left the playlist has no row.
+    if (m_chosen.empty()) return -1;
     const int row = m_list.GetFirstSelectedItem();
     if (row < 0) return -1;
+    if (m_chosen.count(m_list.GetItemText(row, kColumnId).GetString()) == 0) return -1;
     if (m_list.GetItemText(row, kColumnSegment) == "-1") return -1;
     return row;
 }
@@ -92,25 +269,33 @@ String PlaylistName(const CTallyscopeDoc* doc) {
 }  // namespace
 
 void CTallyscopeView::OnQuorTriggerOff() {
-    const int row = m_list.GetSafeHwnd() != nullptr ? m_list.GetFirstSelectedItem() : -1;
+    const int row = QuorCommandRow();
     if (row < 0) return;
     if (CTallyscopeApp* app = GetTallyscopeApp())
         app->SendNoQuorTrigger(PlaylistName(GetDocument()), m_list.GetItemText(row, kColumnId));
 }
 
 void CTallyscopeView::OnQuorTriggerOn() {
-    const int row = m_list.GetSafeHwnd() != nullptr ? m_list.GetFirstSelectedItem() : -1;
+    const int row = QuorCommandRow();
     if (row < 0) return;
     if (CTallyscopeApp* app = GetTallyscopeApp())
         app->SendEnableQuorTrigger(PlaylistName(GetDocument()), m_list.GetItemText(row, kColumnId));
 }
 
 void CTallyscopeView::OnQuorServerChange() {
-    const int row = m_list.GetSafeHwnd() != nullptr ? m_list.GetFirstSelectedItem() : -1;
+    const int row = QuorCommandRow();
     if (row < 0) return;
+    // The event is named now: a rebuild while the dialog is up may move it.
+    const String eventId = m_list.GetItemText(row, kColumnId);
     CQuorServerDlg dialog(m_list.GetItemText(row, kColumnQuorServer));
     if (dialog.DoModal() != IDOK) return;
     if (CTallyscopeApp* app = GetTallyscopeApp())
-        app->SendChangeQuorServer(PlaylistName(GetDocument()), m_list.GetItemText(row, kColumnId), dialog.m_address);
-    m_list.SetItemText(row, kColumnQuorServer, dialog.m_address);
+        app->SendChangeQuorServer(PlaylistName(GetDocument()), eventId, dialog.m_address);
+    // The event's row now, if it is still in the playlist.
+    for (int r = 0; r < m_list.GetItemCount(); ++r) {
+        if (m_list.GetItemText(r, kColumnId) == eventId) {
+            m_list.SetItemText(r, kColumnQuorServer, dialog.m_address);
+            break;
+        }
+    }
 }

@@ -6,8 +6,10 @@
 #include <QIcon>
 #include <QLabel>
 #include <QMainWindow>
+#include <QResizeEvent>
 #include <QStatusBar>
 #include <QToolBar>
+#include <algorithm>
 
 #include "ActionCmdUI.h"
 #include "Hosts.h"
@@ -35,6 +37,45 @@ private:
 };
 
 }  // namespace
+
+// A pane's text. It keeps the whole text; an eliding label (the stretching
+// pane) asks the layout for no width, shows the text elided on the right to
+// its current width and, while elided, the whole text as its tool tip.
+class StatusPaneLabel final : public QLabel {
+public:
+    StatusPaneLabel(QWidget* parent, bool elide) : QLabel(parent), elide_(elide) {
+        setTextFormat(Qt::PlainText);
+        if (elide_) setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    }
+    const QString& FullText() const { return full_; }
+    void SetFullText(const QString& text) {
+        if (text == full_) return;
+        full_ = text;
+        Show();
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QLabel::resizeEvent(event);
+        if (elide_ && event->size().width() != event->oldSize().width()) Show();
+    }
+    void changeEvent(QEvent* event) override {
+        QLabel::changeEvent(event);
+        if (elide_ && event->type() == QEvent::FontChange) Show();
+    }
+
+private:
+    // Sets what changed only: an idle pass may set the same text every time.
+    void Show() {
+        const QString shown =
+            elide_ ? fontMetrics().elidedText(full_, Qt::ElideRight, std::max(0, contentsRect().width())) : full_;
+        if (text() != shown) setText(shown);
+        const QString tip = shown != full_ ? full_ : QString();
+        if (toolTip() != tip) setToolTip(tip);
+    }
+    bool elide_;
+    QString full_;
+};
 
 CControlBar::~CControlBar() {
     if (m_pFrame != nullptr) m_pFrame->RemoveControlBar(this);
@@ -180,9 +221,8 @@ bool CStatusBar::SetIndicators(const UINT* ids, int count) {
         pane.iconLabel = new QLabel(box);
         pane.iconLabel->setFixedSize(kPaneIconSize, kPaneIconSize);
         pane.iconLabel->hide();
-        pane.textLabel = new QLabel(box);
-        pane.textLabel->setTextFormat(Qt::PlainText);
-        pane.textLabel->setText(QString::fromUtf8(pane.text.GetString()));
+        pane.textLabel = new StatusPaneLabel(box, (pane.style & SBPS_STRETCH) != 0);
+        pane.textLabel->SetFullText(QString::fromUtf8(pane.text.GetString()));
         row->addWidget(pane.iconLabel);
         row->addWidget(pane.textLabel, 1);
         pane.box = box;
@@ -212,8 +252,7 @@ int CStatusBar::CommandToIndex(UINT id) const {
 }
 
 void CStatusBar::ShowPane(Pane& pane) {
-    const QString shown = (pane.style & SBPS_DISABLED) ? QString() : QString::fromUtf8(pane.text.GetString());
-    if (pane.textLabel->text() != shown) pane.textLabel->setText(shown);
+    pane.textLabel->SetFullText((pane.style & SBPS_DISABLED) ? QString() : QString::fromUtf8(pane.text.GetString()));
 }
 
 bool CStatusBar::SetPaneText(int index, const char* text, bool update) {
@@ -234,7 +273,7 @@ String CStatusBar::GetPaneText(int index) const {
 
 String CStatusBar::GetPaneDisplayText(int index) const {
     if (index < 0 || index >= GetCount()) return String();
-    return String(m_panes[static_cast<size_t>(index)].textLabel->text().toUtf8().constData());
+    return String(m_panes[static_cast<size_t>(index)].textLabel->FullText().toUtf8().constData());
 }
 
 bool CStatusBar::SetPaneIcon(int index, UINT iconId) {

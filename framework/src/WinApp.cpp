@@ -13,6 +13,7 @@
 #include "Hosts.h"
 #include "framework/DocTemplate.h"
 #include "framework/FrameWnd.h"
+#include "framework/HttpFetcher.h"
 #include "framework/Resources.h"
 
 #if defined(__SANITIZE_THREAD__)
@@ -112,11 +113,17 @@ CWinApp::~CWinApp() {
     m_pMainWnd = nullptr;
     delete m_pDocManager;
     m_pDocManager = nullptr;
+    fetcher_.reset();
     driver_.reset();
     g_app = nullptr;
 }
 
 bool CWinApp::InitInstance() { return true; }
+
+CHttpFetcher& CWinApp::GetHttpFetcher() {
+    if (!fetcher_) fetcher_ = std::make_unique<CHttpFetcher>();
+    return *fetcher_;
+}
 
 int CWinApp::ExitInstance() { return exitCode_; }
 

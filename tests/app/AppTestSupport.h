@@ -47,10 +47,32 @@ inline int CountInetSockets() {
     return count;
 }
 
-// The fixture: no settings file, no hook, and no window left at the end.
+// Threads of this process, without Qt's global pool (its threads start on
+// demand, for painting among others, and linger for half a minute).
+inline int CountOwnThreads() {
+    int count = 0;
+    DIR* dir = ::opendir("/proc/self/task");
+    if (dir == nullptr) return -1;
+    while (dirent* e = ::readdir(dir)) {
+        if (e->d_name[0] == '.') continue;
+        std::ifstream comm(std::string("/proc/self/task/") + e->d_name + "/comm");
+        std::string name;
+        std::getline(comm, name);
+        if (name != "Thread (pooled)") ++count;
+    }
+    ::closedir(dir);
+    return count;
+}
+
+// The fixture: no settings files, no hook, and no window left at the end.
 class AppTest : public guitest::GuiTest {
 protected:
-    void SetUp() override { guitest::RemoveMachineSettings(); }
+    void SetUp() override {
+        guitest::RemoveMachineSettings();
+        // Each test starts with no user settings (recent files among them).
+        QDir(QString::fromStdString(guitest::GetFolders().configHome)).removeRecursively();
+        QDir().mkpath(QString::fromStdString(guitest::GetFolders().configHome));
+    }
 };
 
 inline std::string PaneText(CTallyscopeApp& app, int index) {

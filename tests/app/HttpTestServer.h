@@ -1,7 +1,8 @@
-// A small HTTP/1.0 server on 127.0.0.1 for playlist fetch tests: one thread,
-// one request per connection, bodies from a table of paths. A response may
-// be cut off after some bytes of its body (the connection is then closed
-// while the announced length is still owed). Every wait is bounded.
+// A small HTTP/1.0 server on 127.0.0.1 for playlist fetch tests: one thread
+// per connection, one request per connection, bodies from a table of paths.
+// A response may be cut off after some bytes of its body (the connection is
+// then closed while the announced length is still owed), held back for a
+// while, or never sent at all (until the server goes). Every wait is bounded.
 #pragma once
 
 #include <arpa/inet.h>
@@ -16,6 +17,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace apptest {
 
@@ -25,6 +27,8 @@ public:
         int status = 200;
         std::string body;
         long cutAfter = -1;  // bytes of the body sent before closing; -1 all
+        int delayMs = 0;     // held back this long before answering
+        bool hang = false;   // never answered while the server lives
     };
 
     HttpTestServer() {
@@ -42,6 +46,7 @@ public:
     ~HttpTestServer() {
         stop_ = true;
         thread_.join();
+        for (std::thread& t : workers_) t.join();
         ::close(fd_);
     }
     HttpTestServer(const HttpTestServer&) = delete;
@@ -54,6 +59,14 @@ public:
     }
     void Set(const std::string& path, const std::string& body) { Set(path, Response{200, body, -1}); }
     int Requests() const { return requests_; }
+    // Requests for one path so far.
+    int RequestsFor(const std::string& path) const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = counts_.find(path);
+        return it == counts_.end() ? 0 : it->second;
+    }
+    // Connections being answered (or held) now.
+    int Open() const { return open_; }
     std::string LastRequest() const {
         std::lock_guard<std::mutex> lock(mutex_);
         return lastRequest_;
@@ -66,9 +79,27 @@ private:
             if (::poll(&p, 1, 50) <= 0) continue;
             const int client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
             if (client < 0) continue;
-            Answer(client);
-            ::close(client);
+            ++open_;
+            workers_.emplace_back([this, client] {
+                Answer(client);
+                ::close(client);
+                --open_;
+            });
         }
+    }
+
+    // Waits up to ms, or until the server stops or the client goes; false
+    // when either happened.
+    bool Hold(int client, int ms) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (!stop_ && std::chrono::steady_clock::now() < until) {
+            pollfd p{client, POLLIN, 0};
+            if (::poll(&p, 1, 5) > 0) {
+                char byte;
+                if (::recv(client, &byte, 1, MSG_PEEK | MSG_DONTWAIT) <= 0) return false;
+            }
+        }
+        return !stop_;
     }
 
     void Answer(int client) {
@@ -90,10 +121,17 @@ private:
         {
             std::lock_guard<std::mutex> lock(mutex_);
             lastRequest_ = request;
+            ++counts_[path];
             auto it = routes_.find(path);
             if (it != routes_.end()) response = it->second;
         }
         ++requests_;
+        if (response.hang) {
+            // At most a minute: every wait is bounded.
+            Hold(client, 60000);
+            return;
+        }
+        if (response.delayMs > 0 && !Hold(client, response.delayMs)) return;
         std::string out = "HTTP/1.0 " + std::to_string(response.status) + " X\r\nContent-Type: text/xml\r\n" +
                           "Content-Length: " + std::to_string(response.body.size()) + "\r\nConnection: close\r\n\r\n";
         const size_t bodyBytes = response.cutAfter < 0 ? response.body.size() : static_cast<size_t>(response.cutAfter);
@@ -110,10 +148,13 @@ private:
     int port_ = 0;
     std::atomic<bool> stop_{false};
     std::atomic<int> requests_{0};
+    std::atomic<int> open_{0};
     mutable std::mutex mutex_;
     std::map<std::string, Response> routes_;  // guarded by mutex_
     std::string lastRequest_;                 // guarded by mutex_
+    std::map<std::string, int> counts_;       // guarded by mutex_
     std::thread thread_;
+    std::vector<std::thread> workers_;  // the accept thread's; joined at the end
 };
 
 }  // namespace apptest

@@ -10,6 +10,8 @@ using apptest::ColumnTexts;
 using apptest::EventSpec;
 using apptest::FirstView;
 using apptest::HttpTestServer;
+using apptest::OpenPlaylist;
+using apptest::WaitForFetches;
 using apptest::PlaylistTest;
 using apptest::PlaylistXml;
 using apptest::ReadFile;
@@ -42,8 +44,11 @@ TEST_F(PlaylistTest, OpenByUrlFetchesIntoTheCacheAndShowsTheRows) {
     server.Set("/lists/main.xml", kTwoEvents);
     CTallyscopeApp app;
     ASSERT_TRUE(app.InitInstance());
-    auto* doc = dynamic_cast<CTallyscopeDoc*>(app.OpenDocumentFile(server.Url("/lists/main.xml").c_str()));
+    CTallyscopeDoc* doc = OpenPlaylist(app, server.Url("/lists/main.xml"));
     ASSERT_NE(doc, nullptr);
+    EXPECT_EQ(doc->FetchesEnded(), 1);
+    EXPECT_TRUE(doc->FetchError().IsEmpty());
+    EXPECT_TRUE(doc->LastGoodFetch().isValid());
     EXPECT_EQ(std::string(doc->m_url), server.Url("/lists/main.xml"));
     EXPECT_FALSE(doc->m_root.IsNull());
     EXPECT_EQ(ReadFile(CachePath("main.xml")), kTwoEvents);
@@ -57,6 +62,7 @@ TEST_F(PlaylistTest, OpenByUrlFetchesIntoTheCacheAndShowsTheRows) {
     // The same URL again activates the open document instead of fetching.
     const int requests = server.Requests();
     EXPECT_EQ(app.OpenDocumentFile(server.Url("/lists/main.xml").c_str()), doc);
+    EXPECT_FALSE(doc->FetchRunning());
     EXPECT_EQ(server.Requests(), requests);
 }
 
@@ -65,11 +71,14 @@ TEST_F(PlaylistTest, F5RefetchesTheActiveDocumentAndRebuildsItsRows) {
     server.Set("/a.xml", kTwoEvents);
     CTallyscopeApp app;
     ASSERT_TRUE(app.InitInstance());
-    auto* doc = dynamic_cast<CTallyscopeDoc*>(app.OpenDocumentFile(server.Url("/a.xml").c_str()));
+    CTallyscopeDoc* doc = OpenPlaylist(app, server.Url("/a.xml"));
     ASSERT_NE(doc, nullptr);
     server.Set("/a.xml", kThreeEvents);
     EXPECT_TRUE(AfxIsCommandEnabled(app.GetMainFrame(), ID_PLAYLIST_REFRESH));
     EXPECT_TRUE(AfxExecuteCommand(app.GetMainFrame(), ID_PLAYLIST_REFRESH));
+    // The command only starts the fetch; the rows change when it ends.
+    EXPECT_TRUE(doc->FetchRunning());
+    ASSERT_TRUE(WaitForFetches(app));
     EXPECT_EQ(ColumnTexts(FirstView(doc)->m_list, kColumnId), (std::vector<std::string>{"EV7", "EV8", "EV9"}));
     EXPECT_EQ(ReadFile(CachePath("a.xml")), kThreeEvents);
 }
@@ -86,8 +95,8 @@ TEST_F(PlaylistTest, RefreshAllGoesOnPastAFailingDocument) {
     server.Set("/two.xml", kTwoEvents);
     CTallyscopeApp app;
     ASSERT_TRUE(app.InitInstance());
-    auto* one = dynamic_cast<CTallyscopeDoc*>(app.OpenDocumentFile(server.Url("/one.xml").c_str()));
-    auto* two = dynamic_cast<CTallyscopeDoc*>(app.OpenDocumentFile(server.Url("/two.xml").c_str()));
+    CTallyscopeDoc* one = OpenPlaylist(app, server.Url("/one.xml"));
+    CTallyscopeDoc* two = OpenPlaylist(app, server.Url("/two.xml"));
     ASSERT_NE(one, nullptr);
     ASSERT_NE(two, nullptr);
     app.OnFileNew();  // a document without URL is skipped
@@ -98,34 +107,50 @@ TEST_F(PlaylistTest, RefreshAllGoesOnPastAFailingDocument) {
         ++boxes;
         return IDOK;
     });
-    EXPECT_EQ(RefreshAllPlaylistDocuments(&app), 1);
+    EXPECT_EQ(RefreshAllPlaylistDocuments(&app), 2);
+    ASSERT_TRUE(WaitForFetches(app));
     EXPECT_EQ(boxes, 0);
+    EXPECT_FALSE(one->FetchError().IsEmpty());
+    EXPECT_TRUE(two->FetchError().IsEmpty());
     EXPECT_EQ(ColumnTexts(FirstView(one)->m_list, kColumnId), (std::vector<std::string>{"EV1", "EV2"}));
     EXPECT_EQ(ColumnTexts(FirstView(two)->m_list, kColumnId), (std::vector<std::string>{"EV7", "EV8", "EV9"}));
     EXPECT_EQ(apptest::PaneText(app, 0), "Fetch failed: " + server.Url("/one.xml") + ": HTTP status 404");
     EXPECT_EQ(ReadFile(CachePath("one.xml")), kTwoEvents);
-    // Both succeed again.
+    // Both succeed again: the failure leaves the message pane.
     server.Set("/one.xml", kThreeEvents);
-    EXPECT_EQ(RefreshAllPlaylistDocuments(&app), 0);
+    EXPECT_EQ(RefreshAllPlaylistDocuments(&app), 2);
+    ASSERT_TRUE(WaitForFetches(app));
     EXPECT_EQ(FirstView(one)->m_list.GetItemCount(), 3);
+    EXPECT_TRUE(one->FetchError().IsEmpty());
+    EXPECT_EQ(apptest::PaneText(app, 0), "");
 }
 
-TEST_F(PlaylistTest, OpenFailsForA404AndLeavesNoWindowOrCopy) {
+TEST_F(PlaylistTest, OpenWithA404KeepsAnEmptyWindowThatSaysWhyAndWritesNoCopy) {
     HttpTestServer server;
     CTallyscopeApp app;
     ASSERT_TRUE(app.InitInstance());
-    try {
-        app.OpenDocumentFile(server.Url("/missing.xml").c_str());
-        ADD_FAILURE() << "no error";
-    } catch (const CInternetException& e) {
-        EXPECT_EQ(std::string(e.what()), server.Url("/missing.xml") + ": HTTP status 404");
-        EXPECT_EQ(e.m_dwError, 404u);
-    }
-    EXPECT_EQ(app.m_pDocManager->GetOpenDocumentCount(), 0);
+    int boxes = 0;
+    ScopedModalHook hook([&](CModalRun&) {
+        ++boxes;
+        return IDOK;
+    });
+    CTallyscopeDoc* doc = OpenPlaylist(app, server.Url("/missing.xml"));
+    ASSERT_NE(doc, nullptr);
+    EXPECT_EQ(boxes, 0);
+    EXPECT_EQ(std::string(doc->FetchError()), server.Url("/missing.xml") + ": HTTP status 404");
+    EXPECT_EQ(apptest::PaneText(app, 0), "Fetch failed: " + server.Url("/missing.xml") + ": HTTP status 404");
+    EXPECT_TRUE(doc->m_root.IsNull());
+    EXPECT_EQ(FirstView(doc)->m_list.GetItemCount(), 0);
     EXPECT_FALSE(FileExists(CachePath("missing.xml")));
+    // The window fills once the server has the playlist.
+    server.Set("/missing.xml", kTwoEvents);
+    doc->Refresh();
+    ASSERT_TRUE(WaitForFetches(app));
+    EXPECT_EQ(FirstView(doc)->m_list.GetItemCount(), 2);
+    EXPECT_EQ(apptest::PaneText(app, 0), "");
 }
 
-TEST_F(PlaylistTest, OpenFailsForAnUnreachableServer) {
+TEST_F(PlaylistTest, OpenOfAnUnreachableServerIsReportedWithTheUrl) {
     // A port that was just free: nothing listens there.
     int port = 0;
     {
@@ -135,13 +160,10 @@ TEST_F(PlaylistTest, OpenFailsForAnUnreachableServer) {
     CTallyscopeApp app;
     ASSERT_TRUE(app.InitInstance());
     const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/p.xml";
-    try {
-        app.OpenDocumentFile(url.c_str());
-        ADD_FAILURE() << "no error";
-    } catch (const CInternetException& e) {
-        EXPECT_EQ(std::string(e.what()).rfind(url + ": ", 0), 0u) << e.what();
-    }
-    EXPECT_EQ(app.m_pDocManager->GetOpenDocumentCount(), 0);
+    CTallyscopeDoc* doc = OpenPlaylist(app, url);
+    ASSERT_NE(doc, nullptr);
+    EXPECT_EQ(std::string(doc->FetchError()).rfind(url + ": ", 0), 0u) << doc->FetchError().GetString();
+    EXPECT_TRUE(doc->m_root.IsNull());
 }
 
 TEST_F(PlaylistTest, CutOffTransferKeepsTheOldCopyAndRows) {
@@ -149,15 +171,12 @@ TEST_F(PlaylistTest, CutOffTransferKeepsTheOldCopyAndRows) {
     server.Set("/cut.xml", kTwoEvents);
     CTallyscopeApp app;
     ASSERT_TRUE(app.InitInstance());
-    auto* doc = dynamic_cast<CTallyscopeDoc*>(app.OpenDocumentFile(server.Url("/cut.xml").c_str()));
+    CTallyscopeDoc* doc = OpenPlaylist(app, server.Url("/cut.xml"));
     ASSERT_NE(doc, nullptr);
     server.Set("/cut.xml", HttpTestServer::Response{200, kThreeEvents, static_cast<long>(kThreeEvents.size() / 2)});
-    std::string shown;
-    ScopedModalHook hook([&](CModalRun& run) {
-        shown = run.text.GetString();
-        return IDOK;
-    });
     AfxExecuteCommand(app.GetMainFrame(), ID_PLAYLIST_REFRESH);
+    ASSERT_TRUE(WaitForFetches(app));
+    const std::string shown = doc->FetchError().GetString();
     EXPECT_EQ(shown.rfind(server.Url("/cut.xml") + ": ", 0), 0u) << shown;
     EXPECT_EQ(ReadFile(CachePath("cut.xml")), kTwoEvents);
     EXPECT_EQ(ColumnTexts(FirstView(doc)->m_list, kColumnId), (std::vector<std::string>{"EV1", "EV2"}));
@@ -175,10 +194,13 @@ TEST_F(PlaylistTest, MalformedBodyKeepsTheRowsAndIsReported) {
     server.Set("/m.xml", kTwoEvents);
     CTallyscopeApp app;
     ASSERT_TRUE(app.InitInstance());
-    auto* doc = dynamic_cast<CTallyscopeDoc*>(app.OpenDocumentFile(server.Url("/m.xml").c_str()));
+    CTallyscopeDoc* doc = OpenPlaylist(app, server.Url("/m.xml"));
     ASSERT_NE(doc, nullptr);
     server.Set("/m.xml", "<Playlist><Event");
-    EXPECT_THROW(doc->Refresh(), CInternetException);
+    doc->Refresh();
+    ASSERT_TRUE(WaitForFetches(app));
+    EXPECT_EQ(std::string(doc->FetchError()), server.Url("/m.xml") + ": the playlist is not well-formed XML");
+    EXPECT_EQ(ReadFile(CachePath("m.xml")), kTwoEvents);
     EXPECT_EQ(FirstView(doc)->m_list.GetItemCount(), 2);
     EXPECT_FALSE(doc->m_root.IsNull());
 }
@@ -191,13 +213,11 @@ TEST_F(PlaylistTest, RefreshOfANewDocumentFailsWithTheEmptyUrl) {
     ASSERT_NE(doc, nullptr);
     EXPECT_TRUE(doc->m_url.IsEmpty());
     EXPECT_TRUE(doc->m_root.IsNull());
-    std::string shown;
-    ScopedModalHook hook([&](CModalRun& run) {
-        shown = run.text.GetString();
-        return IDOK;
-    });
     AfxExecuteCommand(app.GetMainFrame(), ID_PLAYLIST_REFRESH);
+    ASSERT_TRUE(WaitForFetches(app));
+    const std::string shown = doc->FetchError().GetString();
     EXPECT_EQ(shown.rfind(": invalid URL", 0), 0u) << shown;
+    EXPECT_EQ(apptest::PaneText(app, 0), "Fetch failed: " + shown);
     EXPECT_EQ(FirstView(doc)->m_list.GetItemCount(), 0);
 }
 
@@ -207,12 +227,12 @@ TEST_F(PlaylistTest, UrlsEndingInSlashOrDotDotLandInPlaylistXml) {
     server.Set("/dir/..", kThreeEvents);
     CTallyscopeApp app;
     ASSERT_TRUE(app.InitInstance());
-    ASSERT_NE(app.OpenDocumentFile(server.Url("/dir/").c_str()), nullptr);
+    ASSERT_NE(OpenPlaylist(app, server.Url("/dir/")), nullptr);
     EXPECT_EQ(ReadFile(CachePath("playlist.xml")), kTwoEvents);
     // libcurl may normalise "/dir/.." to "/": whatever it asks for, the
     // local name is the safe one.
     server.Set("/", kThreeEvents);
-    ASSERT_NE(app.OpenDocumentFile(server.Url("/dir/..").c_str()), nullptr);
+    ASSERT_NE(OpenPlaylist(app, server.Url("/dir/..")), nullptr);
     EXPECT_EQ(ReadFile(CachePath("playlist.xml")), kThreeEvents);
 }
 
@@ -224,13 +244,11 @@ TEST_F(PlaylistTest, ALocalCopyThatCannotBeWrittenIsAFetchError) {
     ASSERT_EQ(::mkdir(CachePath("blocked.xml").c_str(), 0700), 0);
     CTallyscopeApp app;
     ASSERT_TRUE(app.InitInstance());
-    try {
-        app.OpenDocumentFile(server.Url("/blocked.xml").c_str());
-        ADD_FAILURE() << "no error";
-    } catch (const CInternetException& e) {
-        EXPECT_EQ(std::string(e.what()).rfind(server.Url("/blocked.xml") + ": cannot write ", 0), 0u) << e.what();
-    }
-    EXPECT_EQ(app.m_pDocManager->GetOpenDocumentCount(), 0);
+    CTallyscopeDoc* doc = OpenPlaylist(app, server.Url("/blocked.xml"));
+    ASSERT_NE(doc, nullptr);
+    EXPECT_EQ(std::string(doc->FetchError()).rfind(server.Url("/blocked.xml") + ": cannot write ", 0), 0u)
+        << doc->FetchError().GetString();
+    EXPECT_TRUE(doc->m_root.IsNull());
     int entries = 0;
     const QDir cache(QString::fromStdString(CachePath("")));
     for (const QString& name : cache.entryList(QDir::AllEntries | QDir::NoDotAndDotDot)) {

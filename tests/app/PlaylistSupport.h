@@ -51,6 +51,27 @@ protected:
     std::string cacheHome_;
 };
 
+// Runs the event loop until no playlist document has a fetch running or
+// queued (or ms passed). True when all ended.
+inline bool WaitForFetches(CWinApp& app, int ms = 20000) {
+    auto idle = [&app] {
+        if (app.m_pDocManager == nullptr) return true;
+        for (CDocTemplate* t : app.m_pDocManager->GetTemplates())
+            for (CDocument* d : t->GetDocuments())
+                if (auto* doc = dynamic_cast<CTallyscopeDoc*>(d); doc != nullptr && (doc->FetchRunning() || doc->FetchQueued()))
+                    return false;
+        return true;
+    };
+    return guitest::RunLoopUntil(idle, ms);
+}
+
+// Opens a playlist by URL and waits for its first fetch to end.
+inline CTallyscopeDoc* OpenPlaylist(CWinApp& app, const std::string& url) {
+    auto* doc = dynamic_cast<CTallyscopeDoc*>(app.OpenDocumentFile(url.c_str()));
+    if (doc != nullptr) WaitForFetches(app);
+    return doc;
+}
+
 inline CTallyscopeView* FirstView(CDocument* doc) {
     if (doc == nullptr || doc->GetViewCount() == 0) return nullptr;
     return dynamic_cast<CTallyscopeView*>(doc->GetViews().front());

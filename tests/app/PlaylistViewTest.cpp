@@ -3,7 +3,7 @@
 // two windows on one document.
 #include <QDir>
 #include <QPixmap>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include "HttpTestServer.h"
 #include "PlaylistSupport.h"
@@ -58,10 +58,11 @@ TEST_F(EventListTest, SevenHundredPixelsGiveTheColumnWidths) {
     const std::vector<int> expected{20, 100, 97, 97, 97, 97, 97, 97};
     ASSERT_EQ(list.GetColumnCount(), 8);
     for (int c = 0; c < 8; ++c) EXPECT_EQ(list.GetColumnWidth(c), expected[static_cast<size_t>(c)]) << c;
-    QTreeWidget* tree = list.GetTreeWidget();
-    EXPECT_EQ(tree->headerItem()->text(1), QStringLiteral("Segment"));
-    EXPECT_EQ(tree->headerItem()->text(7), QStringLiteral("QuorServer"));
-    EXPECT_EQ(tree->headerItem()->textAlignment(3) & Qt::AlignHCenter, Qt::AlignHCenter);
+    const QAbstractItemModel* columns = list.GetTreeView()->model();
+    EXPECT_EQ(columns->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Segment"));
+    EXPECT_EQ(columns->headerData(7, Qt::Horizontal).toString(), QStringLiteral("QuorServer"));
+    EXPECT_EQ(columns->headerData(3, Qt::Horizontal, Qt::TextAlignmentRole).toInt() & Qt::AlignHCenter,
+              Qt::AlignHCenter);
     EXPECT_TRUE(list.GetStyle() & LVS_SHOWSELALWAYS);
     EXPECT_FALSE(list.GetStyle() & LVS_EDITLABELS);
     EXPECT_FALSE(list.GetStyle() & LVS_SINGLESEL);
@@ -154,7 +155,7 @@ TEST_F(PlaylistTest, ViewTicksOnceASecondAndTheCommandRuleFollowsTheSelection) {
     server.Set("/v.xml", PlaylistXml(events));
     CTallyscopeApp app;
     ASSERT_TRUE(app.InitInstance());
-    CDocument* doc = app.OpenDocumentFile(server.Url("/v.xml").c_str());
+    CDocument* doc = apptest::OpenPlaylist(app, server.Url("/v.xml"));
     CTallyscopeView* view = FirstView(doc);
     ASSERT_NE(view, nullptr);
     EXPECT_EQ(view->m_initialized, 1);
@@ -173,6 +174,12 @@ TEST_F(PlaylistTest, ViewTicksOnceASecondAndTheCommandRuleFollowsTheSelection) {
     EXPECT_EQ(std::string(list.GetItemText(1, kColumnDuration)), "00:00:48:05");
 
     CMainFrame* frame = app.GetMainFrame();
+    // The running row was selected by the rebuild, not by the operator: no
+    // command may act on it until it is chosen.
+    for (UINT id : {ID_QUOR_TRIGGER_OFF, ID_QUOR_TRIGGER_ON, ID_QUOR_SERVER_CHANGE})
+        EXPECT_FALSE(AfxIsCommandEnabled(frame, id)) << id;
+    list.SetItemState(1, 0, LVIS_SELECTED);
+    list.SetItemState(1, LVIS_SELECTED, LVIS_SELECTED);
     for (UINT id : {ID_QUOR_TRIGGER_OFF, ID_QUOR_TRIGGER_ON, ID_QUOR_SERVER_CHANGE})
         EXPECT_TRUE(AfxIsCommandEnabled(frame, id)) << id;
     list.SetItemState(1, 0, LVIS_SELECTED);
@@ -199,7 +206,7 @@ TEST_F(PlaylistTest, TwoWindowsOnOneDocumentKeepSeparateCountdowns) {
     server.Set("/two.xml", PlaylistXml(events));
     CTallyscopeApp app;
     ASSERT_TRUE(app.InitInstance());
-    auto* doc = dynamic_cast<CTallyscopeDoc*>(app.OpenDocumentFile(server.Url("/two.xml").c_str()));
+    CTallyscopeDoc* doc = apptest::OpenPlaylist(app, server.Url("/two.xml"));
     ASSERT_NE(doc, nullptr);
     CTallyscopeView* first = FirstView(doc);
     first->m_list.TickRunningRow();
@@ -229,7 +236,7 @@ TEST_F(PlaylistTest, PlaylistWithoutClockLeavesTheClock) {
     server.Set("/noclock.xml", "<Playlist name=\"x\"/>");
     CTallyscopeApp app;
     ASSERT_TRUE(app.InitInstance());
-    ASSERT_NE(app.OpenDocumentFile(server.Url("/noclock.xml").c_str()), nullptr);
+    ASSERT_NE(apptest::OpenPlaylist(app, server.Url("/noclock.xml")), nullptr);
     EXPECT_EQ(app.m_clockRunning, 0);
 }
 
@@ -243,8 +250,8 @@ TEST_F(PlaylistTest, ScreenshotOfTwoSamplePlaylists) {
     ASSERT_TRUE(app.InitInstance());
     app.GetMainFrame()->m_hWnd->resize(1100, 700);
     guitest::RunLoopFor(50);
-    CDocument* main = app.OpenDocumentFile(server.Url("/studio-a-main.xml").c_str());
-    CDocument* backup = app.OpenDocumentFile(server.Url("/studio-a-backup.xml").c_str());
+    CDocument* main = apptest::OpenPlaylist(app, server.Url("/studio-a-main.xml"));
+    CDocument* backup = apptest::OpenPlaylist(app, server.Url("/studio-a-backup.xml"));
     ASSERT_NE(main, nullptr);
     ASSERT_NE(backup, nullptr);
     EXPECT_GT(FirstView(main)->m_list.GetItemCount(), 0);
@@ -256,4 +263,25 @@ TEST_F(PlaylistTest, ScreenshotOfTwoSamplePlaylists) {
     const QString dir = QStringLiteral(TALLYSCOPE_BINARY_DIR) + QStringLiteral("/screenshots");
     QDir().mkpath(dir);
     EXPECT_TRUE(shot.save(dir + QStringLiteral("/two-playlists.png"), "PNG"));
+}
+
+TEST_F(EventListTest, TheTimerStepCountsWholeSecondsSinceTheLastStep) {
+    PlaylistEvent running = Event("R", "1", "Running", false, false, 0);
+    running.duration = Timecode(0, 1, 0, 7);
+    list.AddEventRow(running);
+    const auto t = list.LastStep();
+    list.AdvanceRunningRow(t + std::chrono::milliseconds(500));
+    EXPECT_EQ(list.countdown(), Timecode(0, 1, 0, 7));
+    // A tick a little early still counts as its second.
+    list.AdvanceRunningRow(t + std::chrono::milliseconds(950));
+    EXPECT_EQ(list.countdown(), Timecode(0, 0, 59, 7));
+    // A late tick catches up every second it missed.
+    list.AdvanceRunningRow(t + std::chrono::milliseconds(6400));
+    EXPECT_EQ(list.countdown(), Timecode(0, 0, 54, 7));
+    EXPECT_EQ(std::string(list.GetItemText(0, kColumnDuration)), "00:00:54:07");
+    // The remainder carries over: no drift from the early allowance.
+    list.AdvanceRunningRow(t + std::chrono::milliseconds(6500));
+    EXPECT_EQ(list.countdown(), Timecode(0, 0, 54, 7));
+    list.AdvanceRunningRow(t + std::chrono::milliseconds(7000));
+    EXPECT_EQ(list.countdown(), Timecode(0, 0, 53, 7));
 }

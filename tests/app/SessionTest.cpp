@@ -1,6 +1,7 @@
 // The session without a server: the trigger commands' text, an Open that
 // cannot connect, and commands given with no link.
 #include <QDialog>
+#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
@@ -67,13 +68,58 @@ int ClosedPort() {
     return ntohs(a.sin_port);
 }
 
-int ThreadCount() {
-    int count = 0;
-    if (DIR* dir = ::opendir("/proc/self/task")) {
-        while (dirent* e = ::readdir(dir)) count += e->d_name[0] != '.';
-        ::closedir(dir);
+int ThreadCount() { return apptest::CountOwnThreads(); }
+
+// Runs the loop until no Open is under way (or ms passed).
+bool WaitForOpen(int ms = 20000) {
+    return guitest::RunLoopUntil(
+        [] {
+            const CSessionDocManager* manager = GetSessionDocManager();
+            return manager == nullptr || manager->Phase() == CSessionDocManager::OpenPhase::None;
+        },
+        ms);
+}
+
+// A TCP server on loopback that accepts and never says a word.
+class SilentServer {
+public:
+    SilentServer() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd_, 8) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            std::abort();
+        port_ = ntohs(a.sin_port);
     }
-    return count;
+    ~SilentServer() { ::close(fd_); }
+    SilentServer(const SilentServer&) = delete;
+    SilentServer& operator=(const SilentServer&) = delete;
+    int port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+// Test certificates made once per test program.
+const std::string& TestCerts() {
+    static const std::string certs = [] {
+        const std::string dir = guitest::MakeTempDir((guitest::GetFolders().root + "/certs-XXXXXX").c_str());
+        const int rc = std::system(("'" TALLYSCOPE_SOURCE_DIR "/scripts/make-certs' '" + dir + "' >/dev/null 2>&1").c_str());
+        return rc == 0 ? dir : std::string();
+    }();
+    return certs;
+}
+
+// Points the configuration at 127.0.0.1:port with the test certificates.
+bool ConfigureServerAt(int port) {
+    const std::string& certs = TestCerts();
+    if (certs.empty()) return false;
+    guitest::WriteConfigValue(WriteConfig(certs, port, certs + "/client.pem", certs + "/client.key", certs + "/ca.pem"));
+    return true;
 }
 
 }  // namespace
@@ -156,6 +202,7 @@ TEST_F(PlaylistTest, RefusedConnectionEndsTheWaitEarly) {
     });
     const auto start = std::chrono::steady_clock::now();
     app.OnFileOpen();
+    ASSERT_TRUE(WaitForOpen());
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(boxes, 1);
     CSessionDocManager* manager = GetSessionDocManager();
@@ -168,8 +215,119 @@ TEST_F(PlaylistTest, RefusedConnectionEndsTheWaitEarly) {
     // thread running beside the new one.
     const int threads = ThreadCount();
     app.OnFileOpen();
+    ASSERT_TRUE(WaitForOpen());
     EXPECT_EQ(boxes, 2);
     EXPECT_EQ(ThreadCount(), threads);
+}
+
+TEST_F(PlaylistTest, TheStartWaitRunsInTheLoopAndCancelStopsItCleanly) {
+    SilentServer server;
+    ASSERT_TRUE(ConfigureServerAt(server.port()));
+    CTallyscopeApp app;
+    ASSERT_TRUE(app.InitInstance());
+    int boxes = 0;
+    ScopedModalHook hook([&](CModalRun&) {
+        ++boxes;
+        return IDOK;
+    });
+    const int threads = ThreadCount();
+    CMainFrame* frame = app.GetMainFrame();
+    EXPECT_FALSE(AfxIsCommandEnabled(frame, ID_FILE_CANCEL_OPEN));
+    app.OnFileOpen();
+    CSessionDocManager* manager = GetSessionDocManager();
+    // Open returned at once; the wait goes on in the loop, which keeps
+    // serving timers and idle passes.
+    EXPECT_EQ(manager->Phase(), CSessionDocManager::OpenPhase::Waiting);
+    const std::string connecting = "Connecting to 127.0.0.1:" + std::to_string(server.port()) + "...";
+    EXPECT_EQ(PaneText(app, 0).rfind(connecting, 0), 0u) << PaneText(app, 0);
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(10);
+    const long idle = app.IdlePassesRun();
+    ASSERT_TRUE(guitest::RunLoopUntil([&] { return PaneText(app, 0) == connecting + " (1 s)"; }, 5000))
+        << PaneText(app, 0);
+    EXPECT_GT(ticks, 20);
+    EXPECT_GT(app.IdlePassesRun(), idle);
+    EXPECT_EQ(manager->Phase(), CSessionDocManager::OpenPhase::Waiting);
+    EXPECT_TRUE(AfxIsCommandEnabled(frame, ID_FILE_CANCEL_OPEN));
+    // Esc is the Cancel command.
+    EXPECT_TRUE(AfxExecuteCommand(frame, ID_FILE_CANCEL_OPEN));
+    EXPECT_EQ(manager->Phase(), CSessionDocManager::OpenPhase::None);
+    EXPECT_EQ(manager->m_reactor, nullptr);
+    EXPECT_EQ(PaneText(app, 0), "Open cancelled");
+    EXPECT_EQ(ThreadCount(), threads);
+    // Nothing comes later: no box, no session.
+    guitest::RunLoopFor(300);
+    EXPECT_EQ(boxes, 0);
+    EXPECT_EQ(manager->m_sessionUp, 0);
+    EXPECT_FALSE(AfxIsCommandEnabled(frame, ID_FILE_CANCEL_OPEN));
+}
+
+TEST_F(PlaylistTest, ASilentServerGivesTheBoxAfterTheWaitWithTheLoopRunning) {
+    SilentServer server;
+    ASSERT_TRUE(ConfigureServerAt(server.port()));
+    CTallyscopeApp app;
+    ASSERT_TRUE(app.InitInstance());
+    CSessionDocManager* manager = GetSessionDocManager();
+    manager->m_firstMessageWaitMs = 1200;
+    int ticks = 0;
+    int ticksAtBox = -1;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(10);
+    ScopedModalHook hook([&](CModalRun& run) {
+        EXPECT_EQ(std::string(run.text), "Failed to connect to aggr server");
+        ticksAtBox = ticks;
+        return IDOK;
+    });
+    app.OnFileOpen();
+    EXPECT_EQ(ticksAtBox, -1);
+    ASSERT_TRUE(WaitForOpen());
+    // The loop served the ticker through the whole wait.
+    EXPECT_GT(ticksAtBox, 50);
+    EXPECT_EQ(manager->m_sessionUp, 0);
+    // A second Open while one waits starts afresh: one box for both.
+    ticksAtBox = -1;
+    app.OnFileOpen();
+    app.OnFileOpen();
+    ASSERT_TRUE(WaitForOpen());
+    EXPECT_NE(ticksAtBox, -1);
+    EXPECT_EQ(manager->m_openAttempts, 3);
+}
+
+TEST_F(PlaylistTest, AnUnattendedOpenKeepsTryingWithoutABox) {
+    const int port = ClosedPort();
+    ASSERT_TRUE(ConfigureServerAt(port));
+    CTallyscopeApp app;
+    ASSERT_TRUE(app.InitInstance());
+    CSessionDocManager* manager = GetSessionDocManager();
+    manager->m_hasPresetStudio = true;
+    manager->m_presetStudio = "Studio A";
+    manager->m_retryOpenUntilUp = true;
+    manager->m_reconnectPauseFirstMs = 100;
+    manager->m_reconnectPauseMostMs = 400;
+    int boxes = 0;
+    ScopedModalHook hook([&](CModalRun&) {
+        ++boxes;
+        return IDOK;
+    });
+    app.OnFileOpen();
+    ASSERT_TRUE(guitest::RunLoopUntil([&] { return manager->m_openAttempts >= 4; }, 10000));
+    EXPECT_EQ(boxes, 0);
+    EXPECT_TRUE(manager->OpenWaiting());
+    const std::string pane = PaneText(app, 0);
+    EXPECT_TRUE(pane.rfind("Cannot connect to 127.0.0.1:" + std::to_string(port), 0) == 0 ||
+                pane.rfind("Connecting to", 0) == 0)
+        << pane;
+    ASSERT_TRUE(guitest::RunLoopUntil([&] { return manager->Phase() == CSessionDocManager::OpenPhase::Retrying; }, 5000));
+    EXPECT_NE(PaneText(app, 0).find("Next attempt in"), std::string::npos) << PaneText(app, 0);
+    // Cancel stops the retries too.
+    EXPECT_TRUE(manager->CancelOpen());
+    const int attempts = manager->m_openAttempts;
+    guitest::RunLoopFor(600);
+    EXPECT_EQ(manager->m_openAttempts, attempts);
+    EXPECT_EQ(boxes, 0);
 }
 
 TEST_F(PlaylistTest, CommandsWithoutASessionSayNotConnected) {
@@ -177,7 +335,7 @@ TEST_F(PlaylistTest, CommandsWithoutASessionSayNotConnected) {
     server.Set("/main.xml", PlaylistXml({{"EV1"}, {"EV2"}}, "Main &quot;A&quot;"));
     CTallyscopeApp app;
     ASSERT_TRUE(app.InitInstance());
-    CDocument* doc = app.OpenDocumentFile(server.Url("/main.xml").c_str());
+    CDocument* doc = apptest::OpenPlaylist(app, server.Url("/main.xml"));
     CTallyscopeView* view = FirstView(doc);
     ASSERT_NE(view, nullptr);
     view->m_list.SetItemState(1, LVIS_SELECTED, LVIS_SELECTED);

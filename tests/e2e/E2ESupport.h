@@ -86,6 +86,9 @@ protected:
             return IDOK;
         });
         app_->OnFileOpen();
+        // The Open goes on in the loop; then each window's first fetch.
+        EXPECT_TRUE(Until([&] { return manager_->Phase() == CSessionDocManager::OpenPhase::None; }));
+        EXPECT_TRUE(apptest::WaitForFetches(*app_));
         return listed;
     }
 

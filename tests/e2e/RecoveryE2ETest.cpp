@@ -1,6 +1,9 @@
 // The session survives the server going away, and the two real programs work
 // together.
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <thread>
@@ -68,4 +71,52 @@ TEST_F(ProgramTest, TheViewerProgramConnectsChoosesItsStudioAndFollowsUpdates) {
     viewer.join();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << apptest::ReadFile(dir + "/viewer.log");
     EXPECT_TRUE(sim.waitForLine("session closed session=1", 10000) >= 0);
+}
+
+TEST_F(ProgramTest, AWallDisplayStartedWithTheServerDownComesUpByItself) {
+    // A port nothing listens on yet; the server is started there later.
+    int port = 0;
+    {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+        port = ntohs(a.sin_port);
+        ::close(fd);
+    }
+    const std::string dir = guitest::MakeTempDir((guitest::GetFolders().root + "/wall-XXXXXX").c_str());
+    guitest::WriteConfigValue(e2e::WriteSessionConfig(dir, port, simtest::certificateDir()));
+    int boxes = 0;
+    guitest::ScopedModalHook hook([&](CModalRun&) {
+        ++boxes;
+        return IDOK;
+    });
+    {
+        CTallyscopeApp app;
+        ASSERT_TRUE(app.InitInstance());
+        CSessionDocManager* manager = GetSessionDocManager();
+        // As --connect --studio sets it up.
+        manager->m_hasPresetStudio = true;
+        manager->m_presetStudio = "Studio A";
+        manager->m_retryOpenUntilUp = true;
+        manager->m_reconnectPauseMostMs = 1000;
+        app.OnFileOpen();
+        ASSERT_TRUE(guitest::RunLoopUntil([&] { return manager->m_openAttempts >= 2; }, 10000));
+        EXPECT_EQ(boxes, 0);
+        EXPECT_EQ(manager->m_sessionUp, 0);
+        EXPECT_TRUE(manager->OpenWaiting());
+
+        SimProcess sim;
+        ASSERT_TRUE(sim.start(SimProcess::testArgs({"--speed", "0", "--tls-port", std::to_string(port)})))
+            << sim.output() << sim.stderrText();
+        EXPECT_TRUE(guitest::RunLoopUntil([&] { return manager->m_sessionUp == 1; }, 20000));
+        EXPECT_TRUE(sim.waitForLine("studio id received session=1 id=\"STA-01\"", 10000) >= 0);
+        EXPECT_TRUE(apptest::WaitForFetches(app));
+        EXPECT_EQ(DocumentTitles(app), (std::vector<std::string>{"Studio A: Main", "Studio A: Backup"}));
+        EXPECT_EQ(boxes, 0);
+        EXPECT_FALSE(manager->OpenWaiting());
+    }
 }

@@ -13,6 +13,7 @@ using apptest::PaneText;
 using e2e::DocumentTitles;
 using e2e::Documents;
 using e2e::SessionTest;
+using e2e::SimProcess;
 
 namespace {
 
@@ -223,6 +224,84 @@ TEST_F(SessionTest, TriggerCommandsReachTheServerAndComeBackInTheRows) {
     guitest::RunLoopFor(100);
     ASSERT_GE(rowOf(), 0);
     EXPECT_STREQ(list.GetItemText(rowOf(), kColumnQuorServer), "10.20.30.40");
+}
+
+TEST_F(SessionTest, ACommandAfterAnUpdateNamesTheEventTheOperatorChoseNotTheRunningOne) {
+    Open("Studio A");
+    CTallyscopeDoc* main = Documents(*app_)[0];
+    CTallyscopeView* view = FirstView(main);
+    ASSERT_NE(view, nullptr);
+    CListCtrl& list = view->m_list;
+    // The last Cued event: playout will not reach it with one advance.
+    int cued = -1;
+    for (int r = 0; r < list.GetItemCount(); ++r)
+        if (list.GetItemText(r, kColumnStatus) == "Cued") cued = r;
+    ASSERT_GE(cued, 0);
+    const std::string chosen = list.GetItemText(cued, kColumnId).GetString();
+    for (int r = 0; r < list.GetItemCount(); ++r) list.SetItemState(r, 0, LVIS_SELECTED);
+    list.SetItemState(cued, LVIS_SELECTED, LVIS_SELECTED);
+    const std::vector<std::string> before = ColumnTexts(list, kColumnStatus);
+    // Playout moves on; the server's Update rebuilds the rows.
+    ASSERT_TRUE(sim_.send("advance"));
+    ASSERT_TRUE(Until([&] { return ColumnTexts(list, kColumnStatus) != before; }));
+    std::string running;
+    for (int r = 0; r < list.GetItemCount(); ++r)
+        if (list.GetItemText(r, kColumnStatus) == "Running") running = list.GetItemText(r, kColumnId).GetString();
+    ASSERT_FALSE(running.empty());
+    ASSERT_NE(running, chosen);
+    const size_t mark = sim_.lineCount();
+    view->OnQuorTriggerOff();
+    EXPECT_TRUE(SimSaw("eventid=\\\"" + chosen + "\\\"", mark));
+    EXPECT_EQ(sim_.countLines("eventid=\\\"" + running + "\\\"", mark), 0u);
+}
+
+TEST_F(SessionTest, WhileTheViewerLinkIsDownTheStudioIsUnknownAndTheWindowsStale) {
+    Open("Studio A");
+    ASSERT_TRUE(SimSaw("studio id received session=1"));
+    ASSERT_TRUE(sim_.send("studio STA-01 down"));
+    ASSERT_TRUE(Until([&] { return StudioIcon(*app_) == IDI_LINK_DOWN; }));
+    // The studio's disconnection alone makes the rows doubtful.
+    CTallyscopeView* view = FirstView(Documents(*app_)[0]);
+    EXPECT_TRUE(Until([&] { return view->IsStale(); }));
+    EXPECT_NE(std::string(view->FreshnessText()).find("the studio is disconnected"), std::string::npos);
+    ASSERT_TRUE(sim_.send("studio STA-01 up"));
+    ASSERT_TRUE(Until([&] { return StudioIcon(*app_) == IDI_LINK_UP; }));
+    // Still stale until a good fetch with both links up.
+    EXPECT_TRUE(view->IsStale());
+    ASSERT_TRUE(sim_.send("update STA-01"));
+    EXPECT_TRUE(Until([&] { return !view->IsStale(); }));
+
+    // The server goes: the studio's state cannot be known.
+    manager_->m_reconnectPauseFirstMs = 200;
+    const int tlsPort = sim_.tlsPort();
+    const int httpPort = sim_.httpPort();
+    sim_.stop();
+    ASSERT_TRUE(Until([&] { return !manager_->LinkUp(); }));
+    EXPECT_TRUE(Until([&] { return StudioIcon(*app_) == IDI_LINK_UNKNOWN; }));
+    EXPECT_TRUE(Until([&] { return view->IsStale(); }));
+    EXPECT_NE(std::string(view->FreshnessText()).find("no link to the server"), std::string::npos)
+        << view->FreshnessText().GetString();
+    // A command while the link is rebuilt is refused at once, never sent
+    // later over the new link.
+    int commandRow = 0;
+    while (commandRow < view->m_list.GetItemCount() && view->m_list.GetItemText(commandRow, kColumnSegment) == "-1")
+        ++commandRow;
+    for (int r = 0; r < view->m_list.GetItemCount(); ++r) view->m_list.SetItemState(r, 0, LVIS_SELECTED);
+    view->m_list.SetItemState(commandRow, LVIS_SELECTED, LVIS_SELECTED);
+    ASSERT_GE(view->QuorCommandRow(), 0);
+    app_->GetMainFrame()->SetMessagePane("");
+    view->OnQuorTriggerOff();
+    EXPECT_EQ(PaneText(*app_, 0), "Not connected");
+    // Back: the last known state (up), and fresh rows after the refetch.
+    SimProcess again;
+    ASSERT_TRUE(again.start(SimProcess::testArgs({"--speed", "0", "--tls-port", std::to_string(tlsPort), "--http-port",
+                                                  std::to_string(httpPort)})));
+    EXPECT_TRUE(Until([&] { return manager_->LinkUp() && StudioIcon(*app_) == IDI_LINK_UP; }));
+    EXPECT_TRUE(Until([&] { return !view->IsStale(); }));
+    guitest::RunLoopFor(200);
+    EXPECT_EQ(again.countLines("command received"), 0u);
+    app_.reset();
+    again.stop();
 }
 
 namespace {

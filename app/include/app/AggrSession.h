@@ -58,6 +58,8 @@ public:
     // GUI thread. Waits up to ms for the first message; ends early when the
     // link fails. True when a message came (the event is then consumed).
     bool WaitForMessage(uint32_t ms);
+    // True while a message waits to be taken (nothing is consumed). Any thread.
+    bool HasMessage() const { return m_hasMessage.load(); }
     // GUI thread. Consumes the message event without waiting.
     AggrNotifications TakeNotifications();
     // A copy of the latest payload. Any thread.
@@ -82,6 +84,7 @@ private:
     std::atomic<bool> m_updatePending{false};
     std::atomic<int> m_studioKeyword{0};
     std::atomic<bool> m_sendFailed{false};
+    std::atomic<bool> m_hasMessage{false};
 };
 
 class AggrReactor : public tarn::Reactor {

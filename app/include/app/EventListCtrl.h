@@ -9,6 +9,8 @@
 // GUI thread only.
 #pragma once
 
+#include <chrono>
+
 #include "framework/ListCtrl.h"
 #include "model/PlaylistEvent.h"
 #include "model/RunningEvent.h"
@@ -31,13 +33,42 @@ public:
     // Appends the event's row and applies the running-event rule: a Running
     // row is selected (other rows and the focus are left alone).
     void AddEventRow(const PlaylistEvent& event);
+    // The rebuild that keeps what did not change: puts the event into `row`
+    // (appended when row is the row count), touching only the cells whose
+    // text or image changed, marks a Running row, and applies the
+    // running-event rule as AddEventRow does, without selecting. A running
+    // event that keeps its row shows its continued countdown at once.
+    // Returns whether the event is Running.
+    bool SetEventRow(int row, const PlaylistEvent& event);
+    // Drops the rows from `count` on.
+    void TruncateRows(int count);
+    // Whether the operator moved the scroll bar since the last reset.
+    bool OperatorScrolled() const { return m_operatorScrolled; }
+    void ResetOperatorScrolled() { m_operatorScrolled = false; }
+    // The countdown cell is drawn grey while the window's data may be stale.
+    void SetCountdownGreyed(bool greyed);
+
     // One second off the running event; its Duration cell shows the rest.
-    void TickRunningRow();
+    void TickRunningRow() { TickRunningRow(1); }
+    void TickRunningRow(long steps);
+    // The one-second timer's step: one second off for every whole second
+    // since the last step, so a late or skipped tick never leaves the
+    // countdown behind the clock.
+    void AdvanceRunningRow(std::chrono::steady_clock::time_point now);
+    // When the timer's last step was counted.
+    std::chrono::steady_clock::time_point LastStep() const { return m_lastStep; }
 
     int runningRow() const { return m_running.RunningRow(); }
     const Timecode& countdown() const { return m_running.Countdown(); }
 
+protected:
+    void OnUserScrolled() override { m_operatorScrolled = true; }
+
 private:
     CImageList* m_imageList = nullptr;  // owned
+    bool m_operatorScrolled = false;
+    bool m_countdownGreyed = false;
+    int m_greyedRow = -1;  // the row whose countdown cell is grey
     RunningEventState m_running;        // runningRow and countdown
+    std::chrono::steady_clock::time_point m_lastStep = std::chrono::steady_clock::now();
 };

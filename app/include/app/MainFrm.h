@@ -25,6 +25,8 @@ public:
     // Link icons: IDI_LINK_UP when up, IDI_LINK_DOWN when down.
     void SetAggrLinkIcon(bool up);
     void SetStudioLinkIcon(bool up);
+    // The studio's state cannot be known (no link to the server).
+    void SetStudioLinkUnknown();
 
     void OnUpdateClock(CCmdUI* ui);
 

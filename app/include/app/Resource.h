@@ -13,6 +13,7 @@
 #define IDI_EVENT_IDLE 134
 #define IDI_LINK_UP 137
 #define IDI_LINK_DOWN 138
+#define IDI_LINK_UNKNOWN 139
 #define IDD_QUOR_SERVER_IP 138
 #define IDC_STUDIO_COMBO 1000
 #define IDC_QUOR_SERVER_IP 1001
@@ -22,6 +23,12 @@
 #define ID_QUOR_TRIGGER_OFF 32779
 #define ID_QUOR_TRIGGER_ON 32781
 #define ID_QUOR_SERVER_CHANGE 32782
+// File > Cancel Open (Esc): stops an Open that waits for the server.
+#define ID_FILE_CANCEL_OPEN 32790
+// Esc: cancels an Open that waits, else forgets the active window's choice.
+#define ID_ESCAPE 32791
+// View > Clear Choice: the active window follows the running event again.
+#define ID_VIEW_CLEAR_CHOICE 32792
 
 // Status-bar panes added by the main frame.
 #define ID_INDICATOR_CLOCK 59142

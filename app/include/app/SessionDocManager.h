@@ -7,6 +7,8 @@
 #pragma once
 
 #include <chrono>
+
+#include <QDateTime>
 #include <memory>
 
 #include "app/AggrSession.h"
@@ -18,31 +20,57 @@ class QTimer;
 
 class CSessionDocManager : public CDocManager {
 public:
+    // Where an Open stands.
+    enum class OpenPhase {
+        None,      // no Open under way
+        Waiting,   // connected, waiting for the studio list (event-loop wait)
+        Choosing,  // the studio dialog is up
+        Retrying,  // (unattended start) pausing before the next attempt
+    };
+
     CSessionDocManager();
     // Ends the session (the reactor thread is stopped and joined).
     ~CSessionDocManager() override;
 
     // The open-by-name steps with the name unchanged, so a URL passes through.
     CDocument* OpenDocumentFile(const char* name) override;
-    // The session start: connect, wait for the studio list, let the operator
-    // choose, send the studio id, open one window per playlist. Blocking.
+    // The session start: connect, then wait for the studio list in the event
+    // loop (the window stays live; the message pane counts the seconds).
+    // When the list comes: the studio dialog, the id sent, one window per
+    // playlist. After m_firstMessageWaitMs without it, or at once when the
+    // link fails: "Failed to connect to aggr server" (or, with
+    // m_retryOpenUntilUp, another attempt after a pause). An Open given while
+    // one waits starts afresh. Returns at once.
     void OnFileOpen() override;
+    // Stops an Open that waits or pauses; true when there was one. The
+    // session it replaced, if any, is rebuilt by the reconnect as after a
+    // drop.
+    bool CancelOpen();
+    OpenPhase Phase() const { return m_phase; }
+    bool OpenWaiting() const { return m_phase == OpenPhase::Waiting || m_phase == OpenPhase::Retrying; }
 
-    // Replaces the session with a new connection and resends the studio id.
-    // Blocking (at most kReconnectWaitMs).
+    // Starts one reconnect attempt: a new connection whose first message
+    // resends the studio id and refreshes every document. Returns at once;
+    // the idle pass follows the attempt for at most m_reconnectWaitMs.
     void Reconnect();
+    bool ReconnectRunning() const { return m_attemptRunning; }
     // The session's part of every idle pass: link icon, reconnect when the
     // link is down (spaced by a growing pause), notifications.
     void OnIdleSession(CMainFrame* frame);
     // Sends one command payload; false, with "Not connected" in the message
     // pane, when there is no link to send it on. Never replayed later.
     bool SendCommand(const String& payload);
-    // Stops and deletes the session, if any.
+    // Stops and deletes the session, if any, and any Open under way.
     void EndSession();
 
     // The current session's socket, or null.
     AggrSocket* CurrentSocket() const { return m_reactor != nullptr ? m_reactor->aggrSocket() : nullptr; }
     bool LinkUp() const;
+    // The studio link as the server last reported it (up at session start).
+    bool StudioLinkUp() const { return m_studioUp; }
+    // Since when the viewer's link (or the studio's) is down; null while up.
+    const QDateTime& AggrDownSince() const { return m_aggrDownSince; }
+    const QDateTime& StudioDownSince() const { return m_studioDownSince; }
 
     AggrReactor* m_reactor = nullptr;  // owned; null until the first Open
     String m_studioId;                 // the chosen studio's id; empty until chosen
@@ -51,6 +79,9 @@ public:
     // Answers the studio dialog without showing it (an unattended display).
     bool m_hasPresetStudio = false;
     String m_presetStudio;
+    // An unattended start: a failed Open shows no box and is tried again
+    // with the reconnect pauses until a session is up.
+    bool m_retryOpenUntilUp = false;
 
     // Waits, and the pause between reconnect attempts (doubles up to the
     // most; reset once the link is up). Tests shorten them.
@@ -62,20 +93,55 @@ public:
     // Counters for the status of the session (and for tests).
     int m_reconnectAttempts = 0;
     int m_refreshes = 0;
+    int m_openAttempts = 0;
 
 private:
     using Clock = std::chrono::steady_clock;
 
     // A new reactor for the configured server: false (the reason logged and,
     // when given, put in problem) when the configuration cannot be read or
-    // the context cannot be built.
-    bool StartConnection(String* problem);
+    // the context cannot be built. server gets "HOST:PORT".
+    bool StartConnection(String* problem, String* server = nullptr);
+    // Starts one Open attempt (also a retry of an unattended one).
+    void StartOpen();
+    // The Open's timer: follows the wait and the retry pause.
+    void OnOpenTimer();
+    // The studio list came: the dialog and the windows.
+    void ContinueOpen(AggrSocket* socket);
+    void OpenFailed(const String& problem);
+    // Follows a running reconnect attempt; ends it when its message came,
+    // its link failed or its time ran out.
+    void FollowReconnect(CMainFrame* frame);
+    void ReconnectEnded(CMainFrame* frame);
     // Acts on what the socket received since the last look.
     void HandleNotifications(AggrSocket* socket, CMainFrame* frame);
     void SendStudioId();
     void RefreshDocuments();
     void ArmRetryTimer(int ms);
+    int NextPauseMs();
+    void ShowOpenProgress();
+    void StopOpen();
+    // Stops and deletes the current reactor, if any.
+    void EndConnection();
 
+    // Shows both link panes: the studio's is unknown while the viewer's
+    // link is down, and the last known state once it is back.
+    void ShowLinks(CMainFrame* frame);
+    void SetStudioUp(bool up);
+
+    bool m_studioUp = false;
+    QDateTime m_aggrDownSince;
+    QDateTime m_studioDownSince;
+    OpenPhase m_phase = OpenPhase::None;
+    String m_server;  // "HOST:PORT" of the Open under way
+    Clock::time_point m_openStarted{};
+    Clock::time_point m_openRetryAt{};
+    String m_openProblem;  // why the last unattended attempt failed
+    int m_openPauseMs = 0;
+    std::unique_ptr<QTimer> m_openTimer;
+
+    bool m_attemptRunning = false;  // a reconnect attempt is followed
+    Clock::time_point m_attemptDeadline{};
     bool m_idPending = false;  // resend the id with the next message
     int m_pauseMs = 0;
     Clock::time_point m_nextAttempt{};

@@ -43,9 +43,23 @@ public:
     // wall-clock time since the last step and shows the result,
     // "MM/DD/YYYY hh:mm:ss".
     void AdvanceClock();
-    /// Fetches every open playlist again and rebuilds its views; a failing
-    /// document is reported in the message pane and the others go on.
+    // Starts the fetch of every open playlist at once; each rebuilds its
+    // views when its own fetch ends, whatever the order.
     void RefreshAllDocuments();
+    // A document's fetch failed: "Fetch failed: <error>" in the message pane.
+    void ShowFetchFailure(const String& error);
+    // The document whose fetch failed with error fetched well again: its
+    // failure leaves the message pane (another document's failure that still
+    // holds takes its place).
+    void ClearFetchFailure(const String& error);
+
+    // File > Cancel Open (Esc): stops an Open that waits.
+    void OnCancelOpen();
+    void OnUpdateCancelOpen(CCmdUI* ui);
+    // Esc: cancels an Open that waits; otherwise the active window forgets
+    // the operator's choice.
+    void OnEscape();
+    void OnUpdateEscape(CCmdUI* ui);
 
     CMainFrame* GetMainFrame() const;
     void OnAppAbout();

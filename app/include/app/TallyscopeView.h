@@ -1,16 +1,31 @@
-// CTallyscopeView: the view of one playlist window. One list control fills
-// it; every update of the document empties and refills the list, and a
+// CTallyscopeView: the view of one playlist window. The event list fills it
+// above a one-line strip that says how old the rows are and, when they may
+// be stale, why and since when. Every update of the document rebuilds the
+// list in place (rows whose texts did not change are not touched), and a
 // one-second timer counts down the running event. Each window on a document
 // has its own view, list and countdown.
 //
+// The operator's choice: the rows the operator selected (by event id) and
+// the row they last chose survive every rebuild, as does their scroll
+// position; until they scroll, the running row is kept in view. The running
+// rows are selected only while the operator has chosen nothing (a fresh
+// window, or after Esc). The trigger commands act on the chosen event only.
+//
 // GUI thread only.
 #pragma once
+
+#include <set>
+#include <string>
+
+#include <QDateTime>
+#include <QMetaObject>
 
 #include "app/EventListCtrl.h"
 #include "framework/View.h"
 
 class CCmdUI;
 class CTallyscopeDoc;
+class QLabel;
 
 class CTallyscopeView : public CView {
     DECLARE_DYNCREATE(CTallyscopeView)
@@ -48,7 +63,40 @@ public:
     // at once. Cancel sends and changes nothing.
     void OnQuorServerChange();
 
+    // Esc: forgets the operator's choice; the running row is selected and
+    // followed again. True when there was a choice to forget.
+    bool ClearChoice();
+    bool HasChoice() const { return !m_chosen.empty(); }
+    void OnUpdateClearChoice(CCmdUI* ui);
+    void OnClearChoice() { ClearChoice(); }
+    // The event ids the operator chose, and the one chosen last.
+    const std::set<std::string>& ChosenEvents() const { return m_chosen; }
+    const std::string& LastChosenEvent() const { return m_lastChosen; }
+
+    // The strip's text, and whether the window says its data may be stale.
+    String FreshnessText() const;
+    bool IsStale() const { return !m_staleReason.isEmpty(); }
+    // Re-reads the fetch and link state into the strip (each second, and
+    // after every update of the document).
+    void UpdateFreshness();
+
     CEventListCtrl m_list;     // control id 1
     int m_initialized = 0;     // 1 once OnInitialUpdate has run
     unsigned int m_timerId = 0;  // 0: no timer running
+
+private:
+    // The selection after a rebuild: the chosen events, or the running rows.
+    void ApplySelection();
+    // The selection changed outside a rebuild: the operator's choice.
+    void TakeChoice();
+    void LayOut(int cx, int cy);
+
+    std::set<std::string> m_chosen;  // event ids the operator selected
+    std::string m_lastChosen;        // the event of the operator's current row
+    bool m_applying = false;         // the view itself changes the selection
+    QLabel* m_strip = nullptr;       // owned by the view's widget
+    QString m_staleReason;           // empty while the rows are fresh
+    QDateTime m_staleSince;
+    QMetaObject::Connection m_selectionWatch;
+    QMetaObject::Connection m_currentWatch;
 };

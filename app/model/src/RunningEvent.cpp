@@ -10,8 +10,11 @@ bool RunningEventState::ApplyRunningRule(int row, const PlaylistEvent& event) {
     return true;
 }
 
-bool RunningEventState::Tick() {
+bool RunningEventState::Tick() { return Tick(1); }
+
+bool RunningEventState::Tick(long steps) {
     if (runningRow_ == -1) return false;
-    countdown_.CountDownOneSecond();
+    if (steps > kMaxSteps) steps = kMaxSteps;
+    for (long i = 0; i < steps; ++i) countdown_.CountDownOneSecond();
     return true;
 }

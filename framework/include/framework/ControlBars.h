@@ -8,7 +8,10 @@
 // The status bar's panes are labels the framework owns inside one permanent
 // widget: nothing Qt shows in the status bar (status tips, messages) blanks
 // them. Status tips of menu items and buttons go to pane 0 instead (the
-// fly-by prompt), and the idle prompt comes back when the tip ends.
+// fly-by prompt), and the idle prompt comes back when the tip ends. The
+// stretching pane takes the room the others leave and asks for none: its
+// text is elided on the right to the pane's width (the whole text is then
+// its tool tip), so a long message never widens the window.
 //
 // GUI thread only.
 #pragma once
@@ -22,6 +25,7 @@ class QIcon;
 class QLabel;
 class QToolBar;
 class CFrameWnd;
+class StatusPaneLabel;
 
 class CControlBar : public CWnd {
 public:
@@ -95,7 +99,8 @@ public:
     // may call it every time). update: repaint now, before returning.
     bool SetPaneText(int index, const char* text, bool update = true);
     String GetPaneText(int index) const;
-    // What the pane shows: its text, or "" while the pane is disabled.
+    // What the pane shows: its whole text (however much of it fits), or ""
+    // while the pane is disabled.
     String GetPaneDisplayText(int index) const;
 
     // The pane's 16x16 icon from an icon resource; 0 removes it. Nothing
@@ -127,7 +132,7 @@ private:
         int baseWidth = 0;           // 0 for the stretching pane
         QWidget* box = nullptr;      // owned by the status bar widget
         QLabel* iconLabel = nullptr;
-        QLabel* textLabel = nullptr;
+        StatusPaneLabel* textLabel = nullptr;
     };
     void ShowPane(Pane& pane);
     std::vector<Pane> m_panes;

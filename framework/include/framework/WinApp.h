@@ -28,6 +28,7 @@ class CFrameWnd;
 class CRecentFileList;
 class CWnd;
 class QIcon;
+class CHttpFetcher;
 
 class CWinApp : public CCmdTarget {
 public:
@@ -78,6 +79,10 @@ public:
     void CloseAllDocuments(bool endSession);
     int GetOpenDocumentCount() const;
 
+    // The application's background HTTP fetcher, made on first use; it goes
+    // after the documents, so a document may cancel its fetch as it closes.
+    CHttpFetcher& GetHttpFetcher();
+
     // Idle passes run so far (all counts); for tests and diagnostics.
     long IdlePassesRun() const { return idlePasses_; }
 
@@ -100,6 +105,7 @@ private:
     class Driver;
     std::unique_ptr<Driver> driver_;
     std::unique_ptr<CRecentFileList> recentFiles_;
+    std::unique_ptr<CHttpFetcher> fetcher_;
     bool inIdle_ = false;
     long idlePasses_ = 0;
     int exitCode_ = 0;

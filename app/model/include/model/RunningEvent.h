@@ -25,6 +25,10 @@ public:
     // Countdown().Format() into the Duration column of RunningRow() (a row
     // that no longer exists is simply not written).
     bool Tick();
+    // `steps` one-second steps at once (a late timer catches up); false when
+    // no row is counted down. At most kMaxSteps are applied.
+    bool Tick(long steps);
+    static constexpr long kMaxSteps = 1000000;
 
 private:
     int runningRow_ = -1;
