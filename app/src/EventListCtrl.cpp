@@ -81,8 +81,10 @@ void CEventListCtrl::SetCountdownGreyed(bool greyed) {
 }
 
 void CEventListCtrl::AdvanceRunningRow(std::chrono::steady_clock::time_point now) {
-    // A timer may fire a little early; that still counts as its second.
-    constexpr auto kEarly = std::chrono::milliseconds(100);
+    // Whole seconds to the nearest: a timer that fires a little early or
+    // late still counts its second, and the steps stay within half a second
+    // of the clock however the timer drifts.
+    constexpr auto kEarly = std::chrono::milliseconds(500);
     const long steps = static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(now - m_lastStep + kEarly).count());
     if (steps <= 0) return;
     m_lastStep += std::chrono::seconds(steps);

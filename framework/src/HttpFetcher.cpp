@@ -25,19 +25,23 @@ QEvent::Type DeliveryEventType() {
     return type;
 }
 
-// A GUI-thread object that runs `drain` when the worker posts to it.
+// A GUI-thread object that runs `drain` when the worker posts to it. The
+// poster makes the event under `posted`; taking it before reading the event
+// orders that allocation before the reads.
 class Receiver final : public QObject {
 public:
-    explicit Receiver(std::function<void()> drain) : drain_(std::move(drain)) {}
+    Receiver(std::mutex& posted, std::function<void()> drain) : posted_(posted), drain_(std::move(drain)) {}
 
 protected:
     bool event(QEvent* e) override {
+        { std::lock_guard<std::mutex> order(posted_); }
         if (e->type() != DeliveryEventType()) return QObject::event(e);
         drain_();
         return true;
     }
 
 private:
+    std::mutex& posted_;
     std::function<void()> drain_;
 };
 
@@ -49,7 +53,7 @@ private:
 // receiver (a GUI-thread object woken by one posted event at a time).
 class CHttpFetcher::Impl {
 public:
-    Impl() : receiver_(std::make_unique<Receiver>([this] { Drain(); })) {
+    Impl() : receiver_(std::make_unique<Receiver>(finishedLock_, [this] { Drain(); })) {
         curlget::GlobalInit();
         multi_ = curl_multi_init();
         if (multi_ != nullptr) {
@@ -261,8 +265,8 @@ private:
         if (done) AfxGuard("HTTP fetch", [&] { done(result); });
     }
 
+    std::mutex finishedLock_;             // declared first: the receiver uses it
     std::unique_ptr<Receiver> receiver_;  // GUI thread; receives deliveries
-    std::mutex finishedLock_;
     std::vector<std::pair<int, CHttpResult>> finished_;  // guarded by finishedLock_
     bool deliveryPosted_ = false;                       // guarded by finishedLock_
     CURLM* multi_ = nullptr;             // worker thread (after start)

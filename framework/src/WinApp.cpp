@@ -19,12 +19,14 @@
 #if defined(__SANITIZE_THREAD__)
 // Qt is not built with the thread sanitizer: its own threads (the raster
 // painter's pool) synchronise through atomics the sanitizer cannot see, so the
-// memory functions Qt calls would be reported against each other. Accesses
-// made by our code stay checked.
+// memory functions Qt calls would be reported against each other. GLib, whose
+// main loop Qt's event dispatcher and thread pool use, is the same case.
+// Accesses made by our code stay checked.
 extern "C" const char* __tsan_default_suppressions() {
     return "called_from_lib:libQt6Core.so.6\n"
            "called_from_lib:libQt6Gui.so.6\n"
-           "called_from_lib:libQt6Widgets.so.6\n";
+           "called_from_lib:libQt6Widgets.so.6\n"
+           "called_from_lib:libglib-2.0.so.0\n";
 }
 #endif
 
@@ -69,13 +71,16 @@ public:
 
 protected:
     bool event(QEvent* e) override {
+        // The waker made the event under the lock: taking it first orders
+        // that allocation before the read of its type.
+        std::unique_lock<std::mutex> lock(g_wakeLock);
         if (e->type() == WakeEventType()) {
             // Nothing else to do: the loop now goes round and, about to block
             // again, runs an idle pass.
-            std::lock_guard<std::mutex> lock(g_wakeLock);
             g_wakePending = false;
             return true;
         }
+        lock.unlock();
         return QObject::event(e);
     }
 };

