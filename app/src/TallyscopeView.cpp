@@ -205,7 +205,11 @@ void CTallyscopeView::UpdateFreshness() {
     QString reason;
     QDateTime since;
     if (!doc->FetchError().IsEmpty()) {
-        reason = QStringLiteral("last fetch failed: %1").arg(QString::fromUtf8(doc->FetchError().GetString()));
+        // The window names its playlist: the reason alone reads first.
+        QString error = QString::fromUtf8(doc->FetchError().GetString());
+        const QString prefix = QString::fromUtf8(doc->m_url.GetString()) + QStringLiteral(": ");
+        if (!doc->m_url.IsEmpty() && error.startsWith(prefix)) error.remove(0, prefix.size());
+        reason = QStringLiteral("last fetch failed: %1").arg(error);
         since = doc->FetchErrorSince();
     } else if (const CSessionDocManager* manager = GetSessionDocManager(); manager != nullptr && manager->m_sessionUp == 1) {
         if (!manager->LinkUp()) {
@@ -224,6 +228,11 @@ void CTallyscopeView::UpdateFreshness() {
     if (m_strip == nullptr) return;
     const QString text = QString::fromUtf8(FreshnessText().GetString());
     if (m_strip->text() != text) m_strip->setText(text);
+    // The whole story, with the URL, on hovering.
+    const QString tip = IsStale() && !doc->FetchError().IsEmpty()
+                            ? text + QStringLiteral("\n") + QString::fromUtf8(doc->FetchError().GetString())
+                            : text;
+    if (m_strip->toolTip() != tip) m_strip->setToolTip(tip);
     // Stale says so by a sign and words, the colour only helps.
     const QString style = IsStale() ? QStringLiteral("QLabel { background: #FFE08A; color: #000000; }") : QString();
     if (m_strip->styleSheet() != style) m_strip->setStyleSheet(style);
@@ -236,8 +245,11 @@ String CTallyscopeView::FreshnessText() const {
     const QDateTime& good = doc->LastGoodFetch();
     const QString last = good.isValid() ? QStringLiteral("%1 (%2)").arg(TimeText(good), AgoText(good)) : QString();
     if (IsStale()) {
-        text = QStringLiteral("\u26A0 STALE since %1: %2.").arg(TimeText(m_staleSince), m_staleReason);
-        text += good.isValid() ? QStringLiteral(" Rows from %1.").arg(last) : QStringLiteral(" No rows fetched yet.");
+        // The times first: the reason may be long and is cut at the edge
+        // (the tool tip holds it all).
+        text = QStringLiteral("\u26A0 STALE since %1, ").arg(TimeText(m_staleSince));
+        text += good.isValid() ? QStringLiteral("rows from %1").arg(last) : QStringLiteral("no rows fetched yet");
+        text += QStringLiteral(": %1.").arg(m_staleReason);
     } else if (good.isValid()) {
         text = QStringLiteral("Updated %1").arg(last);
     } else if (doc->FetchRunning()) {

@@ -229,7 +229,7 @@ TEST_F(ChoiceTest, AFailedFetchMarksOnlyItsWindowStaleUntilItFetchesWell) {
     const std::string text = va->FreshnessText().GetString();
     EXPECT_NE(text.find("STALE since "), std::string::npos) << text;
     EXPECT_NE(text.find("HTTP status 500"), std::string::npos) << text;
-    EXPECT_NE(text.find("Rows from "), std::string::npos) << text;
+    EXPECT_NE(text.find("rows from "), std::string::npos) << text;
     // The rows stay, the countdown is greyed, the pane names the failure.
     EXPECT_EQ(va->m_list.GetItemCount(), 5);
     EXPECT_TRUE(va->m_list.GetItemGreyed(1, kColumnDuration));
