@@ -264,6 +264,32 @@ TEST_F(PlaylistTest, TheStartWaitRunsInTheLoopAndCancelStopsItCleanly) {
     EXPECT_FALSE(AfxIsCommandEnabled(frame, ID_FILE_CANCEL_OPEN));
 }
 
+TEST_F(PlaylistTest, QuittingWhileAnOpenWaitsEndsTheAttemptWithoutABox) {
+    SilentServer server;
+    ASSERT_TRUE(ConfigureServerAt(server.port()));
+    int boxes = 0;
+    ScopedModalHook hook([&](CModalRun&) {
+        ++boxes;
+        return IDOK;
+    });
+    const int threads = ThreadCount();
+    {
+        CTallyscopeApp app;
+        ASSERT_TRUE(app.InitInstance());
+        app.OnFileOpen();
+        ASSERT_TRUE(GetSessionDocManager()->OpenWaiting());
+        guitest::RunLoopFor(300);
+        // File > Exit while it waits.
+        app.OnAppExit();
+        guitest::RunLoopFor(50);
+        EXPECT_EQ(app.ExitInstance(), 0);
+        EXPECT_FALSE(GetSessionDocManager()->OpenWaiting());
+        EXPECT_EQ(GetSessionDocManager()->m_reactor, nullptr);
+    }
+    EXPECT_EQ(boxes, 0);
+    EXPECT_EQ(ThreadCount(), threads);
+}
+
 TEST_F(PlaylistTest, ASilentServerGivesTheBoxAfterTheWaitWithTheLoopRunning) {
     SilentServer server;
     ASSERT_TRUE(ConfigureServerAt(server.port()));
