@@ -4,6 +4,7 @@
 
 #include "app/Resource.h"
 #include "framework/Resources.h"
+#include "framework/WinApp.h"
 
 CEventListCtrl::~CEventListCtrl() {
     // The window (if any) goes first so that it never shows a freed list.
@@ -25,6 +26,44 @@ void CEventListCtrl::SetupColumns(CView*) {
         const int width = column == 0 ? 20 : column == 1 ? first : rest;
         InsertColumn(column, PlaylistColumnHeading(column), LVCFMT_CENTER, width);
     }
+    if (CWinApp* app = AfxGetApp()) {
+        const int warn = app->GetProfileString("Countdown", "WarnSeconds", "30").ToInt();
+        const int alarm = app->GetProfileString("Countdown", "AlarmSeconds", "10").ToInt();
+        SetCountdownThresholds(warn, alarm);
+    }
+}
+
+void CEventListCtrl::SetCountdownThresholds(int warnSeconds, int alarmSeconds) {
+    m_warnSeconds = std::clamp(warnSeconds, 0, 24 * 3600);
+    m_alarmSeconds = std::clamp(alarmSeconds, 0, m_warnSeconds);
+    UpdateCountdownAlert();
+}
+
+int CEventListCtrl::CountdownAlert() const {
+    const int row = m_running.RunningRow();
+    return row >= 0 ? GetItemAlert(row, kColumnDuration) : LVALERT_NONE;
+}
+
+void CEventListCtrl::UpdateCountdownAlert() {
+    const int row = m_running.RunningRow();
+    const bool shown = row >= 0 && row < GetItemCount() && GetItemMark(row);
+    int level = LVALERT_NONE;
+    if (shown) {
+        const Timecode& left = m_running.Countdown();
+        const long seconds = static_cast<long>(left.hh) * 3600 + static_cast<long>(left.mm) * 60 + left.ss;
+        // Below zero the hours go negative first (-01:59:59 is one second over).
+        if (left.hh < 0 || seconds < 0) {
+            level = LVALERT_OVER;
+        } else if (seconds <= m_alarmSeconds) {
+            level = LVALERT_ALARM;
+        } else if (seconds <= m_warnSeconds) {
+            level = LVALERT_WARN;
+        }
+    }
+    if (m_alertRow >= 0 && (m_alertRow != row || !shown) && m_alertRow < GetItemCount())
+        SetItemAlert(m_alertRow, kColumnDuration, LVALERT_NONE);
+    m_alertRow = shown ? row : -1;
+    if (shown) SetItemAlert(row, kColumnDuration, level);
 }
 
 void CEventListCtrl::CreateImageList() {
@@ -60,6 +99,7 @@ bool CEventListCtrl::SetEventRow(int row, const PlaylistEvent& event) {
     // left: showing the full length until the next tick would mislead.
     if (continues) SetItemText(row, kColumnDuration, m_running.Countdown().Format());
     if (GetItemMark(row) != running) SetItemMark(row, running);
+    if (running || row == m_alertRow) UpdateCountdownAlert();
     return running;
 }
 
@@ -94,4 +134,5 @@ void CEventListCtrl::AdvanceRunningRow(std::chrono::steady_clock::time_point now
 void CEventListCtrl::TickRunningRow(long steps) {
     if (!m_running.Tick(steps)) return;
     SetItemText(m_running.RunningRow(), kColumnDuration, m_running.Countdown().Format());
+    UpdateCountdownAlert();
 }

@@ -236,6 +236,7 @@ void CSessionDocManager::ContinueOpen(AggrSocket* socket) {
     if (m_phase != OpenPhase::Choosing || CurrentSocket() != socket) return;
     m_phase = OpenPhase::None;
 
+    int opened = 0;
     if (confirmed) {
         // The first studio of that name only.
         for (CElementNode studio = root.GetFirstChild(); !studio.IsNull(); studio = studio.GetNextSibling()) {
@@ -248,6 +249,7 @@ void CSessionDocManager::ContinueOpen(AggrSocket* socket) {
                 try {
                     // The window opens at once; its rows come when its fetch ends.
                     if (CDocument* doc = OpenDocumentFile(url)) {
+                        ++opened;
                         String title;
                         title.Format("%s: %s", chosen.GetString(), playlist.GetAttribute("name").GetValue().GetString());
                         doc->SetTitle(title);
@@ -265,6 +267,9 @@ void CSessionDocManager::ContinueOpen(AggrSocket* socket) {
         }
     }
 
+    // The studio's windows side by side in strips, none over another and
+    // none outside the area, whatever the screen.
+    if (CMainFrame* frame = MainFrame(); frame != nullptr && opened > 0) frame->MDITile(true);
     SetStudioUp(true);
     m_aggrDownSince = QDateTime();
     m_sessionUp = 1;

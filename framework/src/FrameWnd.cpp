@@ -7,6 +7,7 @@
 #include <QLayout>
 #include <QMainWindow>
 #include <QMdiArea>
+#include <QStyle>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -262,8 +263,8 @@ void CFrameWnd::OnBarCheck(UINT id) {
 CMDIFrameWnd::CMDIFrameWnd() {
     MapCommand(ID_WINDOW_NEW, &CMDIFrameWnd::OnWindowNew);
     MapCommand(ID_WINDOW_CASCADE, [this] { MDICascade(); });
-    MapCommand(ID_WINDOW_TILE_HORZ, [this] { MDITile(); });
-    MapCommand(ID_WINDOW_TILE_VERT, [this] { MDITile(); });
+    MapCommand(ID_WINDOW_TILE_HORZ, [this] { MDITile(true); });
+    MapCommand(ID_WINDOW_TILE_VERT, [this] { MDITile(false); });
     MapCommand(ID_WINDOW_ARRANGE, [this] { MDIIconArrange(); });
     MapCommandUIRange(ID_WINDOW_NEW, ID_WINDOW_TILE_VERT, [this](CCmdUI* ui) { OnUpdateMDIWindowCmd(ui); });
     MapCommandRange(ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR, [this](UINT id) { OnBarCheck(id); });
@@ -454,12 +455,84 @@ void CMDIFrameWnd::MDIActivate(CMDIChildWnd* child) {
     HandleSubWindowActivated();
 }
 
-void CMDIFrameWnd::MDICascade() {
-    if (m_mdiArea != nullptr) m_mdiArea->cascadeSubWindows();
+namespace {
+
+// The windows an arrangement places: shown and not minimised, oldest first.
+// A maximised one is restored first, so that it can be placed.
+std::vector<QMdiSubWindow*> ArrangedWindows(QMdiArea* area) {
+    std::vector<QMdiSubWindow*> windows;
+    for (QMdiSubWindow* sub : area->subWindowList(QMdiArea::CreationOrder)) {
+        if (sub->isHidden() || sub->isMinimized()) continue;
+        if (sub->isMaximized()) sub->showNormal();
+        windows.push_back(sub);
+    }
+    return windows;
 }
 
-void CMDIFrameWnd::MDITile() {
-    if (m_mdiArea != nullptr) m_mdiArea->tileSubWindows();
+}  // namespace
+
+void CMDIFrameWnd::MDICascade() {
+    if (m_mdiArea == nullptr) return;
+    const std::vector<QMdiSubWindow*> windows = ArrangedWindows(m_mdiArea);
+    if (windows.empty()) return;
+    const QRect area = m_mdiArea->viewport()->rect();
+    // Each window one title bar below and right of the one before, all the
+    // same usable size (at least two thirds of the area) and wholly inside;
+    // when the steps run out, the next window starts at the top again.
+    const int step = m_mdiArea->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, windows.front()) + 4;
+    const int minWidth = area.width() * 2 / 3;
+    const int minHeight = area.height() * 2 / 3;
+    const int fit = std::max(1, std::min((area.width() - minWidth) / step, (area.height() - minHeight) / step) + 1);
+    const int places = std::min(static_cast<int>(windows.size()), fit);
+    const int width = area.width() - (places - 1) * step;
+    const int height = area.height() - (places - 1) * step;
+    for (size_t i = 0; i < windows.size(); ++i) {
+        const int at = static_cast<int>(i) % places;
+        windows[i]->setGeometry(area.left() + at * step, area.top() + at * step, width, height);
+        windows[i]->raise();
+    }
+}
+
+void CMDIFrameWnd::MDITile(bool stacked) {
+    if (m_mdiArea == nullptr) return;
+    const std::vector<QMdiSubWindow*> windows = ArrangedWindows(m_mdiArea);
+    const int n = static_cast<int>(windows.size());
+    if (n == 0) return;
+    const QRect area = m_mdiArea->viewport()->rect();
+    // Stacked: full-width strips while each keeps a usable height, then a
+    // grid with more rows than columns; side by side: the other way round.
+    constexpr int kMinStrip = 180;
+    int rows = 0;
+    int cols = 0;
+    if (stacked) {
+        rows = std::min(n, std::max(1, area.height() / kMinStrip));
+        cols = (n + rows - 1) / rows;
+        rows = (n + cols - 1) / cols;
+    } else {
+        cols = std::min(n, std::max(1, area.width() / kMinStrip));
+        rows = (n + cols - 1) / cols;
+        cols = (n + rows - 1) / rows;
+    }
+    for (int i = 0; i < n; ++i) {
+        const int row = stacked ? i % rows : i / cols;
+        const int col = stacked ? i / rows : i % cols;
+        // The last column (or row) may hold fewer windows: they share it.
+        const int inLine = stacked ? std::min(rows, n - col * rows) : std::min(cols, n - row * cols);
+        const int lines = stacked ? cols : rows;
+        int x0 = 0, x1 = 0, y0 = 0, y1 = 0;
+        if (stacked) {
+            x0 = area.width() * col / lines;
+            x1 = area.width() * (col + 1) / lines;
+            y0 = area.height() * row / inLine;
+            y1 = area.height() * (row + 1) / inLine;
+        } else {
+            x0 = area.width() * col / inLine;
+            x1 = area.width() * (col + 1) / inLine;
+            y0 = area.height() * row / lines;
+            y1 = area.height() * (row + 1) / lines;
+        }
+        windows[static_cast<size_t>(i)]->setGeometry(area.left() + x0, area.top() + y0, x1 - x0, y1 - y0);
+    }
 }
 
 void CMDIFrameWnd::MDIIconArrange() {

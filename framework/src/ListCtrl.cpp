@@ -99,6 +99,8 @@ public:
         uint64_t greyed = 0;  // bit c: column c drawn grey
         int image = -1;       // index in the small image list
         bool marked = false;
+        int8_t alert = LVALERT_NONE;  // the alert of one cell of the row
+        int16_t alertColumn = -1;
     };
 
     explicit ListCtrlModel(QObject* parent) : QAbstractTableModel(parent) { bold_.setBold(true); }
@@ -123,12 +125,19 @@ public:
         case Qt::DecorationRole:
             if (column == 0 && small_ != nullptr && row.image >= 0 && row.image < small_->GetImageCount())
                 return small_->GetIcon(row.image);
+            if (column == row.alertColumn && row.alert == LVALERT_OVER) return OverMark();
+            break;
+        case Qt::BackgroundRole:
+            if (column == row.alertColumn && row.alert != LVALERT_NONE)
+                return QBrush(row.alert == LVALERT_WARN ? QColor(0xFF, 0xC0, 0x00) : QColor(0xC0, 0x00, 0x00));
             break;
         case Qt::TextAlignmentRole: return AlignmentOf(columns_[static_cast<size_t>(column)].format).toInt();
         case Qt::FontRole:
-            if (row.marked) return bold_;
+            if (row.marked || (column == row.alertColumn && row.alert != LVALERT_NONE)) return bold_;
             break;
         case Qt::ForegroundRole:
+            if (column == row.alertColumn && row.alert != LVALERT_NONE)
+                return QBrush(row.alert == LVALERT_WARN ? QColor(Qt::black) : QColor(Qt::white));
             if (IsGreyed(row, column)) return grey_;
             break;
         default: break;
@@ -189,8 +198,40 @@ public:
             const CellSpan span = FindCell(row.cells, at);
             if (span.start != std::string::npos) row.cells.insert(span.start, 1, '\0');
             row.greyed = InsertBit(row.greyed, at);
+            if (row.alertColumn >= at) ++row.alertColumn;
         }
         endInsertColumns();
+    }
+
+    void SetAlert(int row, int column, int level) {
+        Row& r = rows_[static_cast<size_t>(row)];
+        const int oldColumn = r.alertColumn;
+        const int newColumn = level == LVALERT_NONE ? -1 : column;
+        if (r.alert == level && oldColumn == newColumn) return;
+        r.alert = static_cast<int8_t>(level);
+        r.alertColumn = static_cast<int16_t>(newColumn);
+        static const QList<int> roles{Qt::BackgroundRole, Qt::ForegroundRole, Qt::FontRole, Qt::DecorationRole};
+        for (int c : {oldColumn, newColumn})
+            if (c >= 0 && c < columnCount()) emit dataChanged(index(row, c), index(row, c), roles);
+    }
+
+    // The "over" mark: a white disc with a red exclamation mark, drawn once.
+    static QIcon OverMark() {
+        static const QIcon mark = [] {
+            QPixmap pixmap(32, 32);
+            pixmap.fill(Qt::transparent);
+            QPainter p(&pixmap);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.setPen(QPen(Qt::black, 2));
+            p.setBrush(Qt::white);
+            p.drawEllipse(QRectF(2, 2, 28, 28));
+            p.setPen(Qt::NoPen);
+            p.setBrush(QColor(0xC0, 0x00, 0x00));
+            p.drawRoundedRect(QRectF(13.5, 6, 5, 13), 2, 2);
+            p.drawEllipse(QRectF(13.5, 21, 5, 5));
+            return QIcon(pixmap);
+        }();
+        return mark;
     }
 
     void SetImage(int row, int image) {
@@ -660,6 +701,21 @@ bool CListCtrl::GetItemMark(int item) const {
     ListCtrlModel* model = Model();
     if (model == nullptr || item < 0 || item >= model->rowCount()) return false;
     return model->RowAt(item).marked;
+}
+
+void CListCtrl::SetItemAlert(int item, int subItem, int level) {
+    ListCtrlModel* model = Model();
+    if (model == nullptr || item < 0 || item >= model->rowCount() || subItem < 0 || subItem >= model->columnCount())
+        return;
+    if (level < LVALERT_NONE || level > LVALERT_OVER) level = LVALERT_NONE;
+    model->SetAlert(item, subItem, level);
+}
+
+int CListCtrl::GetItemAlert(int item, int subItem) const {
+    ListCtrlModel* model = Model();
+    if (model == nullptr || item < 0 || item >= model->rowCount()) return LVALERT_NONE;
+    const ListCtrlModel::Row& row = model->RowAt(item);
+    return row.alertColumn == subItem ? row.alert : LVALERT_NONE;
 }
 
 void CListCtrl::SetItemGreyed(int item, int subItem, bool greyed) {

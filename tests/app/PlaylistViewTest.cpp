@@ -285,3 +285,36 @@ TEST_F(EventListTest, TheTimerStepCountsWholeSecondsSinceTheLastStep) {
     list.AdvanceRunningRow(t + std::chrono::milliseconds(7000));
     EXPECT_EQ(list.countdown(), Timecode(0, 0, 53, 7));
 }
+
+TEST_F(EventListTest, TheCountdownCellWarnsBeforeTheEndAndMarksThePassingOfZero) {
+    list.SetCountdownThresholds(30, 10);
+    list.SetEventRow(0, Event("A", "1", "Played", false, false, 10));
+    list.SetEventRow(1, Event("R", "1", "Running", false, false, 32));
+    // 32 s, then 31 s left: nothing yet.
+    EXPECT_EQ(list.CountdownAlert(), LVALERT_NONE);
+    list.TickRunningRow();
+    EXPECT_EQ(list.CountdownAlert(), LVALERT_NONE);
+    // 29 s: amber.
+    list.TickRunningRow(2);
+    EXPECT_EQ(list.countdown().ss, 29);
+    EXPECT_EQ(list.CountdownAlert(), LVALERT_WARN);
+    // 9 s: red.
+    list.TickRunningRow(20);
+    EXPECT_EQ(list.countdown().ss, 9);
+    EXPECT_EQ(list.CountdownAlert(), LVALERT_ALARM);
+    // Zero is still red; one second past it is over, the text as counted.
+    list.TickRunningRow(9);
+    EXPECT_EQ(list.CountdownAlert(), LVALERT_ALARM);
+    list.TickRunningRow();
+    EXPECT_EQ(list.CountdownAlert(), LVALERT_OVER);
+    EXPECT_STREQ(list.GetItemText(1, kColumnDuration), "-01:59:59:05");
+    EXPECT_FALSE(list.GetTreeView()->model()->index(1, kColumnDuration).data(Qt::DecorationRole).isNull());
+    // Only the countdown cell carries it.
+    EXPECT_EQ(list.GetItemAlert(1, kColumnTitle), LVALERT_NONE);
+    EXPECT_EQ(list.GetItemAlert(0, kColumnDuration), LVALERT_NONE);
+    // The next event runs: the alert moves off the old row.
+    list.SetEventRow(1, Event("R", "1", "Played", false, false, 32));
+    list.SetEventRow(2, Event("S", "1", "Running", false, false, 120));
+    EXPECT_EQ(list.GetItemAlert(1, kColumnDuration), LVALERT_NONE);
+    EXPECT_EQ(list.CountdownAlert(), LVALERT_NONE);
+}

@@ -2,6 +2,8 @@
 // windows it opens, the notifications, the rebuilt link and the commands.
 #include <QEvent>
 #include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 
 #include <algorithm>
 
@@ -302,6 +304,25 @@ TEST_F(SessionTest, WhileTheViewerLinkIsDownTheStudioIsUnknownAndTheWindowsStale
     EXPECT_EQ(again.countLines("command received"), 0u);
     app_.reset();
     again.stop();
+}
+
+TEST_F(SessionTest, SessionStartTilesTheStudiosWindowsInsideTheAreaAtADeskAndAWall) {
+    CMainFrame* frame = app_->GetMainFrame();
+    for (const QSize size : {QSize(1280, 720), QSize(3840, 2160)}) {
+        frame->m_hWnd->resize(size);
+        guitest::RunLoopFor(20);
+        Open("Studio A");
+        const QRect area = frame->GetMDIClient()->viewport()->rect();
+        const QList<QMdiSubWindow*> windows = frame->GetMDIClient()->subWindowList(QMdiArea::CreationOrder);
+        ASSERT_EQ(windows.size(), 2);
+        for (int i = 0; i < windows.size(); ++i) {
+            EXPECT_TRUE(area.contains(windows[i]->geometry())) << size.width() << " " << i;
+            // A strip as wide as the area: every column of the list has room.
+            EXPECT_EQ(windows[i]->geometry().width(), area.width()) << size.width();
+            for (int j = i + 1; j < windows.size(); ++j)
+                EXPECT_FALSE(windows[i]->geometry().intersects(windows[j]->geometry())) << size.width();
+        }
+    }
 }
 
 namespace {

@@ -47,6 +47,13 @@ public:
     void ResetOperatorScrolled() { m_operatorScrolled = false; }
     // The countdown cell is drawn grey while the window's data may be stale.
     void SetCountdownGreyed(bool greyed);
+    // The end of the running event shows: its countdown cell is amber from
+    // warn seconds left, red from alarm seconds, and marked "over" once it
+    // passed zero (the text stays the countdown). SetupColumns reads them
+    // from the user settings ("Countdown/WarnSeconds", "AlarmSeconds";
+    // 30 and 10 by default).
+    void SetCountdownThresholds(int warnSeconds, int alarmSeconds);
+    int CountdownAlert() const;
 
     // One second off the running event; its Duration cell shows the rest.
     void TickRunningRow() { TickRunningRow(1); }
@@ -69,6 +76,10 @@ private:
     bool m_operatorScrolled = false;
     bool m_countdownGreyed = false;
     int m_greyedRow = -1;  // the row whose countdown cell is grey
+    int m_warnSeconds = 30;
+    int m_alarmSeconds = 10;
+    int m_alertRow = -1;  // the row whose countdown cell carries an alert
+    void UpdateCountdownAlert();
     RunningEventState m_running;        // runningRow and countdown
     std::chrono::steady_clock::time_point m_lastStep = std::chrono::steady_clock::now();
 };

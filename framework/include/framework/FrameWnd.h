@@ -115,8 +115,13 @@ public:
     CMDIChildWnd* MDIGetActive() const;
     std::vector<CMDIChildWnd*> GetChildFrames() const;
     void MDIActivate(CMDIChildWnd* child);
+    // Cascade: every window the same usable size, each a title bar below and
+    // right of the one before, all wholly inside the area.
     void MDICascade();
-    void MDITile();
+    // Tile: no window overlaps another or leaves the area. stacked: strips
+    // one above the other (a grid with more rows once strips grow thin);
+    // otherwise side by side.
+    void MDITile(bool stacked = true);
     void MDIIconArrange();
     void MDINext();
 

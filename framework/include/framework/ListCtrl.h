@@ -33,6 +33,10 @@ class ListCtrlView;
 #define LVCFMT_LEFT 0
 #define LVCFMT_RIGHT 1
 #define LVCFMT_CENTER 2
+#define LVALERT_NONE 0
+#define LVALERT_WARN 1
+#define LVALERT_ALARM 2
+#define LVALERT_OVER 3
 #define LVIS_FOCUSED 0x0001u
 #define LVIS_SELECTED 0x0002u
 #define LVNI_ALL 0x0000
@@ -140,6 +144,12 @@ public:
     bool GetItemMark(int item) const;
     // The cell's text in the disabled (grey) text colour; a selected row
     // still shows the selection's text colour. Columns 0 to 63 only.
+    // One cell of a row may carry an alert, drawn by more than colour:
+    // LVALERT_WARN amber with bold black text, LVALERT_ALARM red with bold
+    // white text, LVALERT_OVER as ALARM with an exclamation mark before the
+    // text. Setting another cell of the row moves it; LVALERT_NONE clears.
+    void SetItemAlert(int item, int subItem, int level);
+    int GetItemAlert(int item, int subItem) const;
     void SetItemGreyed(int item, int subItem, bool greyed);
     bool GetItemGreyed(int item, int subItem) const;
 
