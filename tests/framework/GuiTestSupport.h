@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -56,6 +57,9 @@ inline Folders& GetFolders() {
 class QtEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
+        // As the programs do at start: a peer that goes away (a TLS close
+        // written to a dropped link, a stopped simulator) must not end us.
+        std::signal(SIGPIPE, SIG_IGN);
         // Before the QApplication and anything else reads them.
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         const Folders& f = GetFolders();
