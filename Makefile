@@ -48,6 +48,20 @@ bench: deps
 	@cmake --build build-bench -j$(JOBS) --target benches
 	@for b in build-bench/bench/*_bench; do echo "== $$b"; $$b || exit 1; done
 
+# Debian packages of the viewer and the simulator (CPack) in build-package/.
+PACKAGE_DIR ?= build-package
+.PHONY: package
+package: build
+	@cpack -G DEB --config $(BUILD_DIR)/CPackConfig.cmake -B $(abspath $(PACKAGE_DIR)) >/dev/null
+	@ls -1 $(PACKAGE_DIR)/*.deb
+
+# Every fuzz target under libFuzzer for SECONDS each, built with clang in
+# build-fuzz/ (tests/fuzz/run-fuzzers); without clang, a replay of the stored inputs.
+SECONDS ?= 30
+.PHONY: fuzz
+fuzz: deps
+	@BUILD_DIR=$(BUILD_DIR) JOBS=$(JOBS) tests/fuzz/run-fuzzers $(SECONDS)
+
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 

@@ -5,6 +5,13 @@
 #include "app/Resource.h"
 #include "framework/Resources.h"
 
+// Set by the build from the project() version.
+#ifndef TALLYSCOPE_VERSION
+#error "TALLYSCOPE_VERSION is not defined"
+#endif
+
+const char* const kTallyscopeVersion = TALLYSCOPE_VERSION;
+
 // Q_INIT_RESOURCE must be used outside any namespace.
 static void InitTallyscopeQrc() { Q_INIT_RESOURCE(tallyscope); }
 
@@ -129,7 +136,7 @@ void RegisterDialogs() {
     about.cy = 55;
     about.items = {
         I{I::Icon, IDC_STATIC, "", IDR_MAINFRAME, 11, 17, 20, 20, 0},
-        I{I::Text, IDC_STATIC, "Tallyscope Version 3.0.0.1", 0, 40, 10, 119, 8, SS_NOPREFIX},
+        I{I::Text, IDC_STATIC, "Tallyscope Version " TALLYSCOPE_VERSION, 0, 40, 10, 119, 8, SS_NOPREFIX},
         I{I::DefPushButton, IDOK, "OK", 0, 178, 7, 50, 14, WS_GROUP},
     };
     AfxSetResourceDialog(IDD_ABOUTBOX, about);

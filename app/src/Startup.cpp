@@ -1,6 +1,9 @@
 #include "app/Startup.h"
 
 #include <QApplication>
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QStringList>
 #include <QPixmap>
 #include <QWidget>
 #include <QTimer>
@@ -9,8 +12,8 @@
 #include <cstdio>
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "app/AppResources.h"
@@ -21,29 +24,118 @@
 
 namespace {
 
-void PrintUsage(std::FILE* out) {
-    std::fprintf(out,
-                 "Usage: tallyscope [--help] [--version] [--connect] [--studio NAME]\n"
-                 "                  [--screenshot FILE] [--quit-after SECONDS]\n"
-                 "\n"
-                 "Monitors the playlists of a broadcast studio through an aggregation server.\n"
-                 "File > Open starts the session with the server named in the configuration.\n"
-                 "\n"
-                 "The configuration file is named by the machine-wide settings file\n"
-                 "Corvane/TarnTallyscope.conf in the first folder of XDG_CONFIG_DIRS\n"
-                 "(default /etc/xdg):\n"
-                 "\n"
-                 "  [General]\n"
-                 "  Config=/path/to/config.xml\n"
-                 "\n"
-                 "Options:\n"
-                 "  --help             show this text and exit\n"
-                 "  --version          show the version and exit\n"
-                 "  --connect          connect to the server at start-up (as File > Open)\n"
-                 "  --studio NAME      choose the studio NAME without asking\n"
-                 "  --screenshot FILE  save the main window as a PNG image, then exit\n"
-                 "                     (after SECONDS with --quit-after, else at once)\n"
-                 "  --quit-after SECONDS  exit after that many seconds\n");
+constexpr const char* kProgram = "tallyscope";
+
+void PrintUsage() {
+    std::fputs("Usage: tallyscope [OPTION]...\n"
+               "Monitors, live, the playlists a broadcast studio is playing out, through an\n"
+               "aggregation server. File > Open starts the session with the server named in\n"
+               "the configuration.\n"
+               "\n"
+               "  -h, --help                show this help and exit\n"
+               "      --version             show version information and exit\n"
+               "      --connect             connect to the server at start-up (as File > Open)\n"
+               "      --studio=NAME         choose the studio NAME without asking; with\n"
+               "                            --connect, keep trying until the server answers\n"
+               "      --screenshot=FILE     save the main window as a PNG image, then exit\n"
+               "                            (after SECONDS with --quit-after, else at once)\n"
+               "      --quit-after=SECONDS  exit after that many seconds (0 to 86400)\n"
+               "\n"
+               "Values may also follow as the next argument (--studio NAME).\n"
+               "\n"
+               "The configuration file is named by the machine-wide settings file\n"
+               "Corvane/TarnTallyscope.conf in the first folder of XDG_CONFIG_DIRS\n"
+               "(default /etc/xdg):\n"
+               "\n"
+               "  [General]\n"
+               "  Config=/etc/tallyscope/config.xml\n"
+               "\n"
+               "Exit status: 0 when the viewer ends normally, 1 when the screenshot cannot\n"
+               "be written, 2 for a bad command line.\n"
+               "\n"
+               "Full documentation: man tallyscope (the README of the source tree too).\n",
+               stdout);
+}
+
+void PrintVersion() {
+    std::printf("%s %s\n"
+                "Copyright (C) 2026 Corvane.\n"
+                "Proprietary software: use it under your licence agreement with Corvane.\n",
+                kProgram, kTallyscopeVersion);
+}
+
+// Says what is wrong with the command line the GNU way; exit status 2.
+int BadCommandLine(const std::string& message) {
+    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", kProgram, message.c_str(), kProgram);
+    return 2;
+}
+
+struct StartupOptions {
+    bool connect = false;
+    bool hasStudio = false;
+    std::string studio;
+    bool hasScreenshot = false;
+    std::string screenshot;
+    double quitAfter = -1;  // below 0: no time limit
+};
+
+// Reads the command line before any QApplication exists, so that --help and
+// --version need no display. Returns -1 to go on, else the exit status.
+int ParseStartupOptions(int argc, char** argv, StartupOptions& out) {
+    QStringList args;
+    for (int i = 0; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+    if (args.isEmpty()) args << QString::fromLatin1(kProgram);
+
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringLiteral("version"));
+    const QCommandLineOption connect(QStringLiteral("connect"));
+    const QCommandLineOption studio(QStringLiteral("studio"), QString(), QStringLiteral("NAME"));
+    const QCommandLineOption screenshot(QStringLiteral("screenshot"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption quitAfter(QStringLiteral("quit-after"), QString(), QStringLiteral("SECONDS"));
+    QCommandLineParser parser;
+    parser.addOptions({help, version, connect, studio, screenshot, quitAfter});
+    if (!parser.parse(args)) {
+        const QStringList unknown = parser.unknownOptionNames();
+        if (!unknown.isEmpty()) {
+            // The parser drops the dashes: "--x" and "-x" both come back as "x".
+            const QString& name = unknown.front();
+            const QString longForm = QStringLiteral("--") + name;
+            bool isLong = false;
+            for (const QString& arg : args) isLong = isLong || arg == longForm || arg.startsWith(longForm + '=');
+            const QString dashed = isLong ? longForm : QStringLiteral("-") + name;
+            return BadCommandLine("unknown option '" + dashed.toStdString() + "'");
+        }
+        // "Missing value after '--studio'." and the like, in our own case.
+        std::string why = parser.errorText().toStdString();
+        if (!why.empty() && why.back() == '.') why.pop_back();
+        if (!why.empty()) why[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(why[0])));
+        return BadCommandLine(why);
+    }
+    if (parser.isSet(help)) {
+        PrintUsage();
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        PrintVersion();
+        return 0;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return BadCommandLine("unexpected argument '" + parser.positionalArguments().front().toStdString() + "'");
+
+    // The last of a repeated option counts.
+    out.connect = parser.isSet(connect);
+    out.hasStudio = parser.isSet(studio);
+    if (out.hasStudio) out.studio = parser.value(studio).toStdString();
+    out.hasScreenshot = parser.isSet(screenshot);
+    if (out.hasScreenshot) out.screenshot = parser.value(screenshot).toStdString();
+    if (parser.isSet(quitAfter)) {
+        const std::string text = parser.value(quitAfter).toStdString();
+        char* end = nullptr;
+        out.quitAfter = std::strtod(text.c_str(), &end);
+        if (text.empty() || end == nullptr || *end != '\0' || !(out.quitAfter >= 0 && out.quitAfter <= 86400))
+            return BadCommandLine("--quit-after takes a number of seconds (0 to 86400)");
+    }
+    return -1;
 }
 
 // The manager exists once the application has started (InitInstance adds
@@ -80,43 +172,12 @@ int TallyscopeMain(int argc, char** argv) {
     // A peer that goes away must never end the process.
     std::signal(SIGPIPE, SIG_IGN);
 
-    const char* screenshot = nullptr;
-    const char* studio = nullptr;
-    bool connect = false;
-    double quitAfter = -1;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            PrintUsage(stdout);
-            return 0;
-        }
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("Tallyscope %s\n", kTallyscopeVersion);
-            return 0;
-        }
-        if (std::strcmp(argv[i], "--screenshot") == 0 && i + 1 < argc) {
-            screenshot = argv[++i];
-            continue;
-        }
-        if (std::strcmp(argv[i], "--connect") == 0) {
-            connect = true;
-            continue;
-        }
-        if (std::strcmp(argv[i], "--studio") == 0 && i + 1 < argc) {
-            studio = argv[++i];
-            continue;
-        }
-        if (std::strcmp(argv[i], "--quit-after") == 0 && i + 1 < argc) {
-            char* end = nullptr;
-            quitAfter = std::strtod(argv[++i], &end);
-            if (end != nullptr && *end == '\0' && quitAfter >= 0 && quitAfter <= 86400) continue;
-            std::fprintf(stderr, "tallyscope: --quit-after takes a number of seconds (0 to 86400)\n\n");
-            PrintUsage(stderr);
-            return 2;
-        }
-        std::fprintf(stderr, "tallyscope: unknown option %s\n\n", argv[i]);
-        PrintUsage(stderr);
-        return 2;
-    }
+    StartupOptions options;
+    if (const int rc = ParseStartupOptions(argc, argv, options); rc >= 0) return rc;
+    const char* const studio = options.hasStudio ? options.studio.c_str() : nullptr;
+    const char* const screenshot = options.hasScreenshot ? options.screenshot.c_str() : nullptr;
+    const bool connect = options.connect;
+    const double quitAfter = options.quitAfter;
 
     SetUpCrashLog();
     QApplication qapp(argc, argv);

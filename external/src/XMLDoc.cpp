@@ -80,6 +80,12 @@ bool CFileXMLSrc::LoadInto(pugi::xml_document& doc) const {
         pugi::get_memory_deallocation_function()(buffer);
         return false;
     }
+    // XML has no zero byte, and pugixml's in-place parse would take one for
+    // the end of the text, accepting a document cut short by it.
+    if (std::memchr(buffer, 0, got) != nullptr) {
+        pugi::get_memory_deallocation_function()(buffer);
+        return false;
+    }
     return FullySuccessful(doc.load_buffer_inplace_own(buffer, got, kParseOptions));
 }
 
@@ -88,8 +94,11 @@ void CMemXMLSrc::SetMemPtr(const String& text) { text_ = text; }
 void CMemXMLSrc::Close() { text_ = String(); }
 
 bool CMemXMLSrc::LoadInto(pugi::xml_document& doc) const {
-    // Parsed with its length, not up to a terminator.
-    return FullySuccessful(doc.load_buffer(text_.GetString(), static_cast<size_t>(text_.Length()), kParseOptions));
+    // Parsed with its length, not up to a terminator; a zero byte is refused
+    // as the file source refuses it.
+    const auto length = static_cast<size_t>(text_.Length());
+    if (std::memchr(text_.GetString(), 0, length) != nullptr) return false;
+    return FullySuccessful(doc.load_buffer(text_.GetString(), length, kParseOptions));
 }
 
 // ---------------------------------------------------------------------------

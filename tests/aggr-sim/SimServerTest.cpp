@@ -567,13 +567,13 @@ TEST(SimProgram, BadOptionsGiveTheUsageAndExitCode2) {
         ASSERT_TRUE(sim.launch(args, true));
         const int status = sim.waitExit(kWaitMs);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
-        EXPECT_NE(std::string::npos, sim.stderrText().find("usage:")) << sim.stderrText();
+        EXPECT_NE(std::string::npos, sim.stderrText().find("Usage:")) << sim.stderrText();
     }
     SimProcess help;
     ASSERT_TRUE(help.launch({"--help"}, true));
     const int status = help.waitExit(kWaitMs);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    EXPECT_GE(help.waitForLine("usage:", kWaitMs), 0);
+    EXPECT_GE(help.waitForLine("Usage:", kWaitMs), 0);
     EXPECT_GE(help.waitForLine("  update [STUDIO]", kWaitMs), 0);
 }
 

@@ -296,6 +296,27 @@ TEST(XMLDoc, FileSourceReadsFilesAndTreatsOthersAsMissing) {
     EXPECT_FALSE(doc.Parse(source));
 }
 
+TEST(XMLDoc, AZeroByteMakesADocumentMalformedFromAFileAndFromMemory) {
+    // An end tag cut short by zero bytes: a parse in place would stop there
+    // and take the document for complete.
+    static const char kCut[] = "<Config><A/></Config\0\0\0\0\0\0\0\x0f>";
+    static const char kInText[] = "<r>a\0b</r>";
+    const std::string cut(kCut, sizeof kCut - 1);
+    const std::string inText(kInText, sizeof kInText - 1);
+    TempDir dir;
+    ASSERT_FALSE(dir.Path().empty());
+    for (const std::string& text : {cut, inText}) {
+        CFileXMLSrc file;
+        ASSERT_TRUE(file.SetFilePath(dir.Write("zero.xml", text).c_str()));
+        CXMLDoc doc;
+        EXPECT_FALSE(doc.Parse(file)) << text.size();
+        EXPECT_TRUE(doc.GetRootElement().IsNull());
+        CMemXMLSrc memory;
+        memory.SetMemPtr(String(text.data(), static_cast<int>(text.size())));
+        EXPECT_FALSE(doc.Parse(memory)) << text.size();
+    }
+}
+
 TEST(XMLDoc, FifoIsNotOpenedForReading) {
     TempDir dir;
     ASSERT_FALSE(dir.Path().empty());

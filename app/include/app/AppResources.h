@@ -5,5 +5,6 @@
 // Registers every resource; safe to call more than once. GUI thread.
 void RegisterTallyscopeResources();
 
-// The version shown by the About box and --version.
-inline constexpr const char* kTallyscopeVersion = "3.0.0.1";
+// The version shown by the About box and --version: the project() version
+// of the build.
+extern const char* const kTallyscopeVersion;

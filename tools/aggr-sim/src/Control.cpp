@@ -169,6 +169,10 @@ int runMain(int argc, const char* const* argv) {
         std::cout << usage(program) << std::flush;
         return 0;
     }
+    if (options.version) {
+        std::cout << versionText() << std::flush;
+        return 0;
+    }
     const int signalFd = ::signalfd(-1, &stopSignals, SFD_CLOEXEC);
     if (signalFd < 0) {
         std::cerr << program << ": signalfd: " << std::strerror(errno) << "\n";

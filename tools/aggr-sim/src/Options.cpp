@@ -7,6 +7,11 @@
 #include <cstdlib>
 #include <cstring>
 
+// Set by the build from the project() version.
+#ifndef TALLYSCOPE_VERSION
+#error "TALLYSCOPE_VERSION is not defined"
+#endif
+
 #ifndef AGGRSIM_SAMPLES_DIR
 #define AGGRSIM_SAMPLES_DIR "samples"
 #endif
@@ -63,12 +68,12 @@ bool parseOptions(int argc, const char* const* argv, Options& out, std::string& 
             arg = arg.substr(0, eq);
             inlineValue = true;
         }
-        if (arg == "--help" || arg == "-h") {
+        if (arg == "--help" || arg == "-h" || arg == "--version") {
             if (inlineValue) {
-                error = "--help takes no value";
+                error = arg + " takes no value";
                 return false;
             }
-            o.help = true;
+            (arg == "--version" ? o.version : o.help) = true;
             continue;
         }
         static const char* const kWithValue[] = {"--tls-port", "--http-port", "--bind",      "--url-host", "--certs",
@@ -119,7 +124,7 @@ bool parseOptions(int argc, const char* const* argv, Options& out, std::string& 
             o.exec.push_back(value);
         }
     }
-    if (!o.help && o.certs.empty()) {
+    if (!o.help && !o.version && o.certs.empty()) {
         error = "--certs DIR is required";
         return false;
     }
@@ -128,24 +133,28 @@ bool parseOptions(int argc, const char* const* argv, Options& out, std::string& 
 }
 
 std::string usage(const std::string& program) {
-    return "usage: " + program + " --certs DIR [options]\n"
-           "\n"
+    return "Usage: " + program + " --certs DIR [OPTION]...\n"
            "A simulated aggregation server: TLS sessions with client certificates,\n"
            "playlists over HTTP, simulated playout, control commands on standard input.\n"
            "\n"
-           "  --certs DIR        ca.pem, server.pem and server.key (from scripts/make-certs);\n"
-           "                     clients must present a certificate signed by ca.pem\n"
-           "  --tls-port N       TLS port (default 9443; 0 picks a free port)\n"
-           "  --http-port N      HTTP port (default 8080; 0 picks a free port)\n"
-           "  --bind ADDR        IPv4 address to listen on (default 127.0.0.1)\n"
-           "  --url-host HOST    host written into playlist URLs (default: the bind\n"
-           "                     address; 127.0.0.1 when binding 0.0.0.0)\n"
-           "  --studios FILE     studio list (default " + defaultStudiosFile() + ")\n"
-           "  --playlists DIR    playlist files (default " + defaultPlaylistsDir() + ")\n"
-           "  --speed X          simulated seconds per real second (default 1; 0 stops\n"
-           "                     automatic playout, only 'advance' moves it)\n"
-           "  --exec CMD         a control command run after start-up, in order; repeatable\n"
-           "  --help             this text\n"
+           "      --certs=DIR        ca.pem, server.pem and server.key (as scripts/make-certs\n"
+           "                         makes them); clients must present a certificate signed\n"
+           "                         by ca.pem\n"
+           "      --tls-port=N       TLS port (default 9443; 0 picks a free port)\n"
+           "      --http-port=N      HTTP port (default 8080; 0 picks a free port)\n"
+           "      --bind=ADDR        IPv4 address to listen on (default 127.0.0.1)\n"
+           "      --url-host=HOST    host written into playlist URLs (default: the bind\n"
+           "                         address; 127.0.0.1 when binding 0.0.0.0)\n"
+           "      --studios=FILE     studio list (default " + defaultStudiosFile() + ")\n"
+           "      --playlists=DIR    playlist files (default " + defaultPlaylistsDir() + ")\n"
+           "      --speed=X          simulated seconds per real second (default 1; 0 stops\n"
+           "                         automatic playout, only 'advance' moves it)\n"
+           "      --exec=CMD         a control command run after start-up, in order;\n"
+           "                         repeatable\n"
+           "  -h, --help             show this help and exit\n"
+           "      --version          show version information and exit\n"
+           "\n"
+           "Values may also follow as the next argument (--certs DIR).\n"
            "\n"
            "Control commands (standard input, one per line, or --exec):\n"
            "  update [STUDIO]          send \"Update\" to every studio's clients, or one studio's\n"
@@ -156,7 +165,19 @@ std::string usage(const std::string& program) {
            "  status                   print sessions, studios and playlists\n"
            "  sleep SECONDS            wait before the next command\n"
            "  repeat N COMMAND         run COMMAND N times\n"
-           "  quit                     stop (as do SIGINT and SIGTERM); end of input does not\n";
+           "  quit                     stop (as do SIGINT and SIGTERM); end of input does not\n"
+           "\n"
+           "Exit status: 0 after a clean stop, 1 when start-up fails, 2 for a bad command\n"
+           "line.\n"
+           "\n"
+           "Full documentation: man tallyscope-aggr-sim (tools/aggr-sim/README.md of the\n"
+           "source tree too).\n";
+}
+
+std::string versionText() {
+    return "tallyscope-aggr-sim " TALLYSCOPE_VERSION "\n"
+           "Copyright (C) 2026 Corvane.\n"
+           "Proprietary software: use it under your licence agreement with Corvane.\n";
 }
 
 }  // namespace aggrsim

@@ -17,6 +17,7 @@ struct Options {
     double speed = 1.0;              // simulated seconds per real second; 0: no automatic playout
     std::vector<std::string> exec;   // control commands run in order after start-up
     bool help = false;
+    bool version = false;
 
     /// The host written into playlist URLs: urlHost, else the bind address,
     /// with 0.0.0.0 written as 127.0.0.1.
@@ -30,10 +31,13 @@ std::string defaultPlaylistsDir();
 
 /// Reads the arguments (argv[0] is skipped) into `out`, which starts from the
 /// defaults. False with a one-line reason in `error` for an unknown option, a
-/// missing or bad value, or no --certs (unless --help).
+/// missing or bad value, or no --certs (unless --help or --version).
 bool parseOptions(int argc, const char* const* argv, Options& out, std::string& error);
 
-/// The usage text, naming the program as `program`.
+/// The usage text (--help), naming the program as `program`.
 std::string usage(const std::string& program);
+
+/// The --version text: "tallyscope-aggr-sim VERSION" and a copyright line.
+std::string versionText();
 
 }  // namespace aggrsim
