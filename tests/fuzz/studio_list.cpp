@@ -15,6 +15,7 @@
 #include "external/String.h"
 #include "external/XMLDoc.h"
 
+#include <cstring>
 #include <pugixml.hpp>
 
 #include <set>
@@ -93,7 +94,9 @@ std::vector<Studio> readDirectly(const char* data, size_t size, bool& parsed) {
     pugi::xml_document doc;
     const pugi::xml_parse_result r = doc.load_buffer(data, size, pugi::parse_default);
     const std::vector<pugi::xml_node> top = elementChildren(doc);
-    parsed = r.status == pugi::status_ok && top.size() == 1;
+    // A zero byte is never XML: the document refuses it.
+    const bool zero = size > 0 && std::memchr(data, 0, size) != nullptr;
+    parsed = r.status == pugi::status_ok && top.size() == 1 && !zero;
     std::vector<Studio> out;
     if (!parsed) return out;
     for (pugi::xml_node st : elementChildren(top[0])) {
