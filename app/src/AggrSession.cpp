@@ -4,6 +4,10 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509_vfy.h>
+
 #include <array>
 #include <chrono>
 
@@ -13,6 +17,7 @@
 #include "tarn/Task.h"
 #include "tarn/TarnString.h"
 #include "tarn/platform/Waitable.h"
+#include "tarn/platform/WinSockErrors.h"
 
 namespace {
 
@@ -39,22 +44,111 @@ private:
     int port_;
 };
 
-// Carries a copy of one payload to the reactor thread; owns itself.
+// Carries a copy of one payload to the reactor thread; owns itself. With
+// outcomes, reports what became of it there, once.
 class SendTask final : public tarn::Task {
 public:
-    SendTask(AggrSocket* socket, std::string payload) : socket_(socket), payload_(std::move(payload)) {}
+    SendTask(AggrSocket* socket, std::string payload, long ticket, std::shared_ptr<SendOutcomes> outcomes)
+        : socket_(socket), payload_(std::move(payload)), ticket_(ticket), outcomes_(std::move(outcomes)) {}
     void execute() override {
-        socket_->SendOnReactor(payload_);
+        const int code = socket_->SendOnReactor(payload_);
+        if (outcomes_) outcomes_->Add(ticket_, code);
         delete this;
     }
-    void discard() override { delete this; }
+    void discard() override {
+        if (outcomes_) outcomes_->Add(ticket_, kSendDiscarded);
+        delete this;
+    }
 
 private:
     AggrSocket* socket_;
     std::string payload_;
+    long ticket_;
+    std::shared_ptr<SendOutcomes> outcomes_;
 };
 
+// The certificate checks that mean "not signed by the CA we trust".
+bool IsUntrustedIssuer(long verifyResult) {
+    switch (verifyResult) {
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+    case X509_V_ERR_CERT_SIGNATURE_FAILURE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The alerts a server sends when it does not accept our certificate.
+bool IsClientCertificateAlert(unsigned long error) {
+    if (ERR_GET_LIB(error) != ERR_LIB_SSL) return false;
+    switch (ERR_GET_REASON(error)) {
+    case SSL_R_TLSV1_ALERT_UNKNOWN_CA:
+    case SSL_R_SSLV3_ALERT_BAD_CERTIFICATE:
+    case SSL_R_SSLV3_ALERT_CERTIFICATE_UNKNOWN:
+    case SSL_R_SSLV3_ALERT_UNSUPPORTED_CERTIFICATE:
+    case SSL_R_SSLV3_ALERT_CERTIFICATE_EXPIRED:
+    case SSL_R_SSLV3_ALERT_CERTIFICATE_REVOKED:
+    case SSL_R_TLSV1_ALERT_ACCESS_DENIED:
+    case SSL_R_TLSV13_ALERT_CERTIFICATE_REQUIRED:
+        return true;
+    default:
+        return false;
+    }
+}
+
 }  // namespace
+
+String DescribeLinkFailure(int code, const tarn::TlsFailure& tls) {
+    String text;
+    if (tls.verifyResult != X509_V_OK) {
+        if (IsUntrustedIssuer(tls.verifyResult)) return "server certificate not signed by the configured CA";
+        text.Format("server certificate refused (%s)", X509_verify_cert_error_string(tls.verifyResult));
+        return text;
+    }
+    if (tls.error != 0 && IsClientCertificateAlert(tls.error)) return "client certificate refused";
+    if (code == tarn::kTlsHandshakeError || tls.error != 0) {
+        const char* reason = tls.error != 0 ? ERR_reason_error_string(tls.error) : nullptr;
+        if (code != tarn::kTlsHandshakeError) {
+            text.Format("TLS failure (%s)", reason != nullptr ? reason : "unknown");
+        } else if (reason != nullptr) {
+            text.Format("TLS handshake failed (%s)", reason);
+        } else {
+            text = "TLS handshake failed";
+        }
+        return text;
+    }
+    namespace ws = tarn::platform;
+    switch (-code) {
+    case 0: return "the server closed the connection";
+    case ws::WSAECONNREFUSED: return "connection refused";
+    case ws::WSAECONNRESET: return "connection reset";
+    case ws::WSAECONNABORTED: return "connection aborted";
+    // The keepalive and the user time-out give up after about a minute.
+    case ws::WSAETIMEDOUT: return "no reply for 60 s";
+    case ws::WSAEHOSTUNREACH: return "host unreachable";
+    case ws::WSAENETUNREACH: return "network unreachable";
+    case ws::WSAENOTCONN: return "not connected";
+    default: break;
+    }
+    text.Format("socket error %d", -code);
+    return text;
+}
+
+void SendOutcomes::Add(long ticket, int code) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_items.push_back(Outcome{ticket, code});
+}
+
+std::vector<SendOutcomes::Outcome> SendOutcomes::TakeAll() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    std::vector<Outcome> taken;
+    taken.swap(m_items);
+    return taken;
+}
 
 // ---- AggrSocket ----
 
@@ -64,8 +158,21 @@ AggrSocket::~AggrSocket() = default;
 
 void AggrSocket::onReactorStop() {}
 
+void AggrSocket::NoteFailure(int code) {
+    const String text = DescribeLinkFailure(code, getTlsFailure());
+    std::lock_guard<std::mutex> guard(m_messageLock);
+    // The first reason counts: the close that follows an error adds nothing.
+    if (m_failure.IsEmpty()) m_failure = text;
+}
+
+String AggrSocket::FailureText() const {
+    std::lock_guard<std::mutex> guard(m_messageLock);
+    return m_failure;
+}
+
 void AggrSocket::onError(int code) {
     m_linkUp.store(false);
+    NoteFailure(code);
     MarkFailed();
     // The base closes the connection and renews the handle; the socket stays
     // idle until its owner replaces it.
@@ -98,6 +205,7 @@ bool AggrSocket::onHandshakeDone() {
 
 bool AggrSocket::onTlsClosed(bool) {
     m_linkUp.store(false);
+    NoteFailure(0);
     MarkFailed();
     return true;
 }
@@ -151,14 +259,19 @@ void AggrSocket::ConnectOnReactor(const tarn::InetAddr& to) {
     const int result = connect(to);
     // -1: already connecting or connected; 0: under way (the outcome comes
     // as an event). Anything else failed at once.
-    if (result < -1) MarkFailed();
+    if (result < -1) {
+        NoteFailure(result);
+        MarkFailed();
+    }
 }
 
-void AggrSocket::SendOnReactor(const std::string& payload) {
-    if (!linkUp() || sendMessage(payload.data(), static_cast<int>(payload.size())) < 0) {
+int AggrSocket::SendOnReactor(const std::string& payload) {
+    const int result = linkUp() ? sendMessage(payload.data(), static_cast<int>(payload.size())) : -tarn::platform::WSAENOTCONN;
+    if (result < 0) {
         m_sendFailed.store(true);
         AfxWakeGui();
     }
+    return result;
 }
 
 // ---- AggrReactor ----
@@ -207,8 +320,10 @@ long AggrReactor::shutdownSession() {
     return kAggrOk;
 }
 
-bool AggrReactor::PostSend(const char* data, int length) {
+bool AggrReactor::PostSend(const char* data, int length) { return PostSend(data, length, 0, nullptr); }
+
+bool AggrReactor::PostSend(const char* data, int length, long ticket, std::shared_ptr<SendOutcomes> outcomes) {
     if (m_socket == nullptr || !m_socket->linkUp()) return false;
-    post(new SendTask(m_socket, std::string(data, static_cast<size_t>(length))));
+    post(new SendTask(m_socket, std::string(data, static_cast<size_t>(length)), ticket, std::move(outcomes)));
     return true;
 }

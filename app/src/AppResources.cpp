@@ -33,6 +33,8 @@ void RegisterStrings() {
     AfxSetResourceString(ID_FILE_NEW, "Create a new document\nNew");
     AfxSetResourceString(ID_FILE_OPEN, "Open an existing document\nOpen");
     AfxSetResourceString(ID_FILE_CANCEL_OPEN, "Stop connecting to the server\nCancel Open");
+    AfxSetResourceString(ID_FILE_RECONNECT_NOW, "Skip the pause before the next connection attempt\nReconnect Now");
+    AfxSetResourceString(ID_VIEW_COMMANDS, "Show or hide the panel of this run's trigger commands\nCommands");
     AfxSetResourceString(ID_VIEW_CLEAR_CHOICE, "Forget the selection; follow the running event again\nClear Choice");
     AfxSetResourceString(ID_FILE_CLOSE, "Close the active document\nClose");
     AfxSetResourceString(ID_FILE_SAVE, "Save the active document\nSave");
@@ -67,12 +69,14 @@ void RegisterIcons() {
 
 void RegisterMenus() {
     using M = CMenuItemResource;
-    const M view = M::Popup("&View", {M::Item("&Toolbar", ID_VIEW_TOOLBAR), M::Item("&Status Bar", ID_VIEW_STATUS_BAR)});
+    const M view = M::Popup("&View", {M::Item("&Toolbar", ID_VIEW_TOOLBAR), M::Item("&Status Bar", ID_VIEW_STATUS_BAR),
+                                      M::Item("C&ommands", ID_VIEW_COMMANDS)});
     const M help = M::Popup("&Help", {M::Item("&About Tallyscope...", ID_APP_ABOUT)});
     CMenuResource mainMenu;
     mainMenu.popups = {
         M::Popup("&File", {M::Item("&New\tCtrl+N", ID_FILE_NEW), M::Item("&Open...\tCtrl+O", ID_FILE_OPEN),
-                           M::Item("&Cancel Open\tEsc", ID_FILE_CANCEL_OPEN), M::Separator(),
+                           M::Item("&Cancel Open\tEsc", ID_FILE_CANCEL_OPEN),
+                           M::Item("&Reconnect Now\tCtrl+R", ID_FILE_RECONNECT_NOW), M::Separator(),
                            M::Item("Recent File", ID_FILE_MRU_FILE1), M::Separator(),
                            M::Item("E&xit", ID_APP_EXIT)}),
         view, help};
@@ -81,12 +85,14 @@ void RegisterMenus() {
     CMenuResource playlistMenu;
     playlistMenu.popups = {
         M::Popup("&File", {M::Item("&Open...\tCtrl+O", ID_FILE_OPEN),
-                           M::Item("&Cancel Open\tEsc", ID_FILE_CANCEL_OPEN), M::Item("&Close", ID_FILE_CLOSE),
+                           M::Item("&Cancel Open\tEsc", ID_FILE_CANCEL_OPEN),
+                           M::Item("&Reconnect Now\tCtrl+R", ID_FILE_RECONNECT_NOW), M::Item("&Close", ID_FILE_CLOSE),
                            M::Item("&Save\tCtrl+S", ID_FILE_SAVE), M::Item("Save &As...", ID_FILE_SAVE_AS),
                            M::Separator(), M::Item("Recent File", ID_FILE_MRU_FILE1), M::Separator(),
                            M::Item("E&xit", ID_APP_EXIT)}),
         M::Popup("&View", {M::Item("&Toolbar", ID_VIEW_TOOLBAR), M::Item("&Status Bar", ID_VIEW_STATUS_BAR),
-                           M::Separator(), M::Item("&Clear Choice\tEsc", ID_VIEW_CLEAR_CHOICE)}),
+                           M::Item("C&ommands", ID_VIEW_COMMANDS), M::Separator(),
+                           M::Item("&Clear Choice\tEsc", ID_VIEW_CLEAR_CHOICE)}),
         M::Popup("&Window", {M::Item("&New Window", ID_WINDOW_NEW), M::Item("&Cascade", ID_WINDOW_CASCADE),
                              M::Item("&Tile", ID_WINDOW_TILE_HORZ), M::Item("&Arrange Icons", ID_WINDOW_ARRANGE)}),
         help};
@@ -110,6 +116,7 @@ void RegisterAccelerators() {
                                                   {"Shift+F6", ID_PREV_PANE},
                                                   {"F5", ID_PLAYLIST_REFRESH},
                                                   {"Esc", ID_ESCAPE},
+                                                  {"Ctrl+R", ID_FILE_RECONNECT_NOW},
                                               });
 }
 

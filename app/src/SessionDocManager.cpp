@@ -1,5 +1,6 @@
 #include "app/SessionDocManager.h"
 
+#include <QJsonObject>
 #include <QTimer>
 
 #include <algorithm>
@@ -47,6 +48,14 @@ void ShowMessage(const char* text) {
     if (CMainFrame* frame = MainFrame()) frame->SetMessagePane(text);
 }
 
+void Log(const QJsonObject& entry) {
+    if (CTallyscopeApp* app = GetTallyscopeApp()) app->LogOperatorEvent(entry);
+}
+
+QString Q(const String& text) { return QString::fromUtf8(text.GetString()); }
+
+QString Hms(const QDateTime& t) { return t.toString(QStringLiteral("HH:mm:ss")); }
+
 }  // namespace
 
 CSessionDocManager* GetSessionDocManager() {
@@ -90,10 +99,17 @@ bool CSessionDocManager::StartConnection(String* problem, String* server) {
     if (!configProblem.IsEmpty()) {
         TarnEventLog(kSessionFailedEvent, "Session not started: %s", configProblem.GetString());
         if (problem != nullptr) *problem = configProblem;
+        String reason;
+        reason.Format("configuration unreadable: %s", configProblem.GetString());
+        SetLastFailure(reason);
         return false;
     }
     if (m_reactor->createTlsContext(config.certFile, config.keyFile, config.caFile) != kAggrOk) {
         if (problem != nullptr) *problem = "the TLS context cannot be built from the configured files";
+        String reason;
+        reason.Format("configuration unusable: the TLS files (%s, %s, %s) cannot be loaded",
+                      config.certFile.GetString(), config.keyFile.GetString(), config.caFile.GetString());
+        SetLastFailure(reason);
         return false;
     }
     m_reactor->connectTo(config.host, config.port);
@@ -109,6 +125,7 @@ void CSessionDocManager::OnFileOpen() {
 
 void CSessionDocManager::StartOpen() {
     ++m_openAttempts;
+    ++m_attemptsSinceUp;
     m_phase = OpenPhase::Waiting;
     m_openStarted = Clock::now();
     String problem;
@@ -165,8 +182,12 @@ void CSessionDocManager::OnOpenTimer() {
     }
     const bool timedOut = Clock::now() - m_openStarted >= std::chrono::milliseconds(m_firstMessageWaitMs);
     if (socket == nullptr || socket->linkFailed()) {
+        if (socket != nullptr) SetLastFailure(FailureOf(socket, "the connection failed"));
         OpenFailed(socket == nullptr ? String() : String("the connection failed"));
     } else if (timedOut) {
+        String reason;
+        reason.Format("no studio list within %u s", static_cast<unsigned>(m_firstMessageWaitMs / 1000));
+        SetLastFailure(reason);
         OpenFailed("no studio list came");
     } else {
         ShowOpenProgress();
@@ -177,7 +198,9 @@ void CSessionDocManager::OpenFailed(const String& problem) {
     if (m_openTimer) m_openTimer->stop();
     if (m_retryOpenUntilUp) {
         // An unattended display keeps trying, with the reconnect pauses.
-        m_openProblem = problem.IsEmpty() ? String("the connection failed") : problem;
+        m_openProblem = !m_lastFailure.IsEmpty() ? m_lastFailure
+                        : problem.IsEmpty()      ? String("the connection failed")
+                                                 : problem;
         m_openPauseMs = m_openPauseMs == 0 ? m_reconnectPauseFirstMs : std::min(m_openPauseMs * 2, m_reconnectPauseMostMs);
         m_openRetryAt = Clock::now() + std::chrono::milliseconds(m_openPauseMs);
         m_phase = OpenPhase::Retrying;
@@ -242,6 +265,7 @@ void CSessionDocManager::ContinueOpen(AggrSocket* socket) {
         for (CElementNode studio = root.GetFirstChild(); !studio.IsNull(); studio = studio.GetNextSibling()) {
             if (!(studio.GetAttribute("name").GetValue() == chosen)) continue;
             m_studioId = studio.GetAttribute("id").GetValue();
+            m_studioName = chosen;
             SendStudioId();
             for (CElementNode playlist = studio.GetFirstChild(); !playlist.IsNull();
                  playlist = playlist.GetNextSibling()) {
@@ -272,6 +296,7 @@ void CSessionDocManager::ContinueOpen(AggrSocket* socket) {
     if (CMainFrame* frame = MainFrame(); frame != nullptr && opened > 0) frame->MDITile(true);
     SetStudioUp(true);
     m_aggrDownSince = QDateTime();
+    m_attemptsSinceUp = 0;
     m_sessionUp = 1;
     ShowLinks(MainFrame());
     m_idPending = false;
@@ -297,9 +322,10 @@ void CSessionDocManager::RefreshDocuments() {
 void CSessionDocManager::Reconnect() {
     ++m_reconnectAttempts;
     m_attemptRunning = false;
+    ++m_attemptsSinceUp;
     // No message box here: a failure counts as a link still down and the
     // idle step tries again later.
-    if (!StartConnection(nullptr)) return;
+    if (!StartConnection(nullptr, &m_server)) return;
     // The id goes out with the first message of the new connection, however
     // late it comes; what was sent while the link was down is lost, so every
     // playlist is fetched again then.
@@ -314,6 +340,16 @@ int CSessionDocManager::NextPauseMs() {
 }
 
 void CSessionDocManager::ReconnectEnded(CMainFrame* frame) {
+    if (m_attemptRunning && m_idPending) {
+        const AggrSocket* socket = CurrentSocket();
+        if (socket != nullptr && !socket->linkFailed()) {
+            String reason;
+            reason.Format("no studio list within %u s", static_cast<unsigned>(m_reconnectWaitMs / 1000));
+            SetLastFailure(reason);
+        } else if (socket != nullptr) {
+            SetLastFailure(FailureOf(socket, "the connection failed"));
+        }
+    }
     m_attemptRunning = false;
     if (frame != nullptr) frame->SetMessagePane("");
     // Success is the first message of the new connection; until then the
@@ -348,6 +384,7 @@ void CSessionDocManager::HandleNotifications(AggrSocket* socket, CMainFrame* fra
     if (m_idPending) {
         // The first message of a rebuilt connection is the studio list.
         m_idPending = false;
+        m_attemptsSinceUp = 0;
         m_pauseMs = 0;
         m_nextAttempt = Clock::time_point{};
         SendStudioId();
@@ -360,21 +397,129 @@ void CSessionDocManager::HandleNotifications(AggrSocket* socket, CMainFrame* fra
     int studio = taken.studio;
     if (studio == 0 && taken.lastMessage == "StudioConnected") studio = 1;
     if (studio == 0 && taken.lastMessage == "StudioDisconnected") studio = -1;
-    if (studio != 0) SetStudioUp(studio > 0);
+    if (studio != 0) SetStudioUp(studio > 0, studio > 0 ? "StudioConnected" : "StudioDisconnected");
     ShowLinks(frame);
 }
 
-void CSessionDocManager::SetStudioUp(bool up) {
+void CSessionDocManager::SetStudioUp(bool up, const String& keyword) {
+    const QDateTime now = QDateTime::currentDateTime();
     if (up) {
         m_studioDownSince = QDateTime();
     } else if (m_studioUp || !m_studioDownSince.isValid()) {
-        m_studioDownSince = QDateTime::currentDateTime();
+        m_studioDownSince = now;
     }
+    if (!keyword.IsEmpty()) {
+        m_lastKeyword = keyword;
+        m_lastKeywordAt = now;
+    }
+    const bool changed = up != m_studioUp || !m_studioSince.isValid();
     m_studioUp = up;
+    if (!changed) return;
+    m_studioSince = now;
+    QJsonObject entry{{"type", "link"}, {"link", "studio"}, {"state", up ? "up" : "down"}, {"studio", Q(m_studioName)}};
+    entry.insert("reason", keyword.IsEmpty() ? QStringLiteral("session start") : Q(keyword));
+    Log(entry);
+}
+
+void CSessionDocManager::SetLastFailure(const String& reason) {
+    if (reason.IsEmpty()) return;
+    m_lastFailure = reason;
+    m_lastFailureAt = QDateTime::currentDateTime();
+}
+
+String CSessionDocManager::FailureOf(const AggrSocket* socket, const char* fallback) {
+    const String text = socket != nullptr ? socket->FailureText() : String();
+    return text.IsEmpty() ? String(fallback) : text;
+}
+
+void CSessionDocManager::NoteAggrLink(bool up) {
+    if (up == m_aggrWasUp) return;
+    m_aggrWasUp = up;
+    QJsonObject entry{{"type", "link"}, {"link", "viewer"}, {"state", up ? "up" : "down"}, {"server", Q(m_server)}};
+    if (up) {
+        m_aggrUpSince = QDateTime::currentDateTime();
+    } else {
+        SetLastFailure(FailureOf(CurrentSocket(), "the connection ended"));
+        entry.insert("reason", Q(m_lastFailure));
+    }
+    if (!m_studioName.IsEmpty()) entry.insert("studio", Q(m_studioName));
+    Log(entry);
+}
+
+bool CSessionDocManager::CanReconnectNow() const {
+    if (m_phase == OpenPhase::Retrying) return true;
+    return m_sessionUp == 1 && m_phase == OpenPhase::None && !LinkUp() && !m_attemptRunning;
+}
+
+bool CSessionDocManager::ReconnectNow() {
+    if (!CanReconnectNow()) return false;
+    if (m_phase == OpenPhase::Retrying) {
+        m_openRetryAt = Clock::now();
+        if (m_openTimer) m_openTimer->start(0);
+        return true;
+    }
+    // The next idle pass makes the attempt; the timer's event brings it.
+    m_nextAttempt = Clock::now();
+    if (m_retryTimer) m_retryTimer->stop();
+    ArmRetryTimer(1);
+    return true;
+}
+
+String CSessionDocManager::AggrLinkDetail() const {
+    QStringList lines;
+    const bool up = LinkUp();
+    if (m_reactor == nullptr && m_sessionUp != 1 && m_phase == OpenPhase::None) {
+        lines << QStringLiteral("Viewer link: not connected (File > Open connects)");
+    } else if (up) {
+        lines << QStringLiteral("Viewer link: up since %1").arg(Hms(m_aggrUpSince));
+    } else if (m_aggrDownSince.isValid()) {
+        lines << QStringLiteral("Viewer link: down since %1").arg(Hms(m_aggrDownSince));
+    } else {
+        lines << QStringLiteral("Viewer link: connecting");
+    }
+    if (!m_server.IsEmpty()) lines << QStringLiteral("Server: %1").arg(Q(m_server));
+    if (!m_lastFailure.IsEmpty())
+        lines << QStringLiteral("Last failure: %1 (%2)").arg(Q(m_lastFailure), Hms(m_lastFailureAt));
+    if (!up) {
+        if (m_attemptsSinceUp > 0) lines << QStringLiteral("Attempts since the link was last up: %1").arg(m_attemptsSinceUp);
+        const Clock::time_point now = Clock::now();
+        Clock::time_point next{};
+        if (m_phase == OpenPhase::Retrying) next = m_openRetryAt;
+        else if (m_sessionUp == 1 && m_phase == OpenPhase::None && !m_attemptRunning) next = m_nextAttempt;
+        if (m_attemptRunning || m_phase == OpenPhase::Waiting) {
+            lines << QStringLiteral("An attempt is under way");
+        } else if (next != Clock::time_point{}) {
+            const auto left = std::max<long long>(
+                0, std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count());
+            lines << QStringLiteral("Next attempt: %1 (Reconnect now: Ctrl+R)")
+                         .arg(Hms(QDateTime::currentDateTime().addMSecs(left)));
+        }
+    }
+    return String(lines.join('\n').toUtf8().constData());
+}
+
+String CSessionDocManager::StudioLinkDetail() const {
+    QStringList lines;
+    if (m_sessionUp != 1) {
+        lines << QStringLiteral("Studio link: unknown (no session)");
+    } else if (!LinkUp()) {
+        lines << QStringLiteral("Studio link: unknown while the viewer's link is down");
+        lines << QStringLiteral("Last known: %1").arg(m_studioUp ? "up" : "down");
+    } else {
+        lines << QStringLiteral("Studio link: %1 since %2").arg(m_studioUp ? "up" : "down", Hms(m_studioSince));
+    }
+    if (!m_studioName.IsEmpty()) lines << QStringLiteral("Studio: %1").arg(Q(m_studioName));
+    if (m_lastKeyword.IsEmpty()) {
+        lines << QStringLiteral("Last keyword: none since the session started");
+    } else {
+        lines << QStringLiteral("Last keyword: %1 at %2").arg(Q(m_lastKeyword), Hms(m_lastKeywordAt));
+    }
+    return String(lines.join('\n').toUtf8().constData());
 }
 
 void CSessionDocManager::ShowLinks(CMainFrame* frame) {
     const bool up = LinkUp();
+    NoteAggrLink(up);
     if (up) {
         m_aggrDownSince = QDateTime();
     } else if (!m_aggrDownSince.isValid()) {
@@ -387,6 +532,7 @@ void CSessionDocManager::ShowLinks(CMainFrame* frame) {
     } else {
         frame->SetStudioLinkIcon(m_studioUp);
     }
+    frame->SetLinkDetails(AggrLinkDetail(), StudioLinkDetail());
 }
 
 void CSessionDocManager::ArmRetryTimer(int ms) {
@@ -402,6 +548,8 @@ void CSessionDocManager::ArmRetryTimer(int ms) {
 }
 
 void CSessionDocManager::OnIdleSession(CMainFrame* frame) {
+    // The detail changes with every failure, with or without a session.
+    if (frame != nullptr) frame->SetLinkDetails(AggrLinkDetail(), StudioLinkDetail());
     if (m_phase == OpenPhase::Waiting) {
         // News from the socket: the Open's timer takes it from the loop, not
         // from this pass (no dialog or box is ever opened from idle).
@@ -436,10 +584,16 @@ void CSessionDocManager::OnIdleSession(CMainFrame* frame) {
     if (socket != nullptr && socket->TakeSendFailure()) ShowMessage("Not connected");
 }
 
-bool CSessionDocManager::SendCommand(const String& payload) {
-    if (m_reactor == nullptr || !m_reactor->PostSend(payload.GetString(), payload.Length())) {
+bool CSessionDocManager::SendCommand(const String& payload, long* ticket) {
+    const long number = ticket != nullptr ? ++m_nextTicket : 0;
+    const bool posted =
+        m_reactor != nullptr &&
+        (ticket != nullptr ? m_reactor->PostSend(payload.GetString(), payload.Length(), number, m_sendOutcomes)
+                           : m_reactor->PostSend(payload.GetString(), payload.Length()));
+    if (!posted) {
         ShowMessage("Not connected");
         return false;
     }
+    if (ticket != nullptr) *ticket = number;
     return true;
 }

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QStringList>
 #include <QPixmap>
 #include <QWidget>
@@ -18,6 +19,7 @@
 
 #include "app/AppResources.h"
 #include "app/MainFrm.h"
+#include "app/OperatorLog.h"
 #include "app/SessionDocManager.h"
 #include "app/TallyscopeApp.h"
 #include "tarn/CrashLog.h"
@@ -149,21 +151,8 @@ CSessionDocManager* SessionManagerOf(CTallyscopeApp& app) {
 // ~/.local/state/tallyscope), made when missing; the current folder when
 // no such folder can be made.
 void SetUpCrashLog() {
-    std::string base;
-    const char* state = std::getenv("XDG_STATE_HOME");
-    const char* home = std::getenv("HOME");
-    if (state != nullptr && state[0] == '/') {
-        base = state;
-    } else if (home != nullptr && home[0] == '/') {
-        base = std::string(home) + "/.local";
-        ::mkdir(base.c_str(), 0700);
-        base += "/state";
-    } else {
-        return;
-    }
-    ::mkdir(base.c_str(), 0700);
-    const std::string folder = base + "/tallyscope";
-    if (::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST) tarn::setCrashLogFolder(folder);
+    const QString folder = TallyscopeStateFolder();
+    if (!folder.isEmpty() && QFileInfo(folder).isDir()) tarn::setCrashLogFolder(folder.toStdString());
 }
 
 }  // namespace

@@ -1,6 +1,12 @@
 #include "app/TallyscopeApp.h"
 
+#include <QJsonObject>
+
 #include <ctime>
+
+#include "app/AggrSession.h"
+#include "external/XMLDoc.h"
+#include "model/PlaylistEvent.h"
 
 #include "app/AboutDlg.h"
 #include "app/AppResources.h"
@@ -20,6 +26,9 @@ CTallyscopeApp::CTallyscopeApp() : CWinApp("Tallyscope") {
     MapCommandUI(ID_FILE_CANCEL_OPEN, &CTallyscopeApp::OnUpdateCancelOpen);
     MapCommand(ID_ESCAPE, &CTallyscopeApp::OnEscape);
     MapCommandUI(ID_ESCAPE, &CTallyscopeApp::OnUpdateEscape);
+    MapCommand(ID_FILE_RECONNECT_NOW, &CTallyscopeApp::OnReconnectNow);
+    MapCommandUI(ID_FILE_RECONNECT_NOW, &CTallyscopeApp::OnUpdateReconnectNow);
+    m_journal.m_onChanged = [this](const CommandRecord& record) { CommandChanged(record); };
 }
 
 CTallyscopeApp* GetTallyscopeApp() { return dynamic_cast<CTallyscopeApp*>(AfxGetApp()); }
@@ -51,6 +60,7 @@ CDocManager* CTallyscopeApp::CreateDocManager() { return new CSessionDocManager;
 bool CTallyscopeApp::OnIdle(long count) {
     AdvanceClock();
     if (CSessionDocManager* manager = GetSessionDocManager()) manager->OnIdleSession(GetMainFrame());
+    FollowCommands();
     return CWinApp::OnIdle(count);
 }
 
@@ -59,18 +69,157 @@ int CTallyscopeApp::ExitInstance() {
     return CWinApp::ExitInstance();
 }
 
-void CTallyscopeApp::SendNoQuorTrigger(const String& playlist, const String& eventId) {
-    if (CSessionDocManager* manager = GetSessionDocManager()) manager->SendCommand(FormatNoQuorTrigger(playlist, eventId));
+void CTallyscopeApp::SendNoQuorTrigger(const String& playlist, const String& eventId, const CommandOrigin* origin) {
+    GiveCommand(CommandKind::TriggerOff, playlist, eventId, String(), origin);
 }
 
-void CTallyscopeApp::SendEnableQuorTrigger(const String& playlist, const String& eventId) {
-    if (CSessionDocManager* manager = GetSessionDocManager())
-        manager->SendCommand(FormatEnableQuorTrigger(playlist, eventId));
+void CTallyscopeApp::SendEnableQuorTrigger(const String& playlist, const String& eventId,
+                                           const CommandOrigin* origin) {
+    GiveCommand(CommandKind::TriggerOn, playlist, eventId, String(), origin);
 }
 
-void CTallyscopeApp::SendChangeQuorServer(const String& playlist, const String& eventId, const String& quorServer) {
-    if (CSessionDocManager* manager = GetSessionDocManager())
-        manager->SendCommand(FormatChangeQuorServer(playlist, eventId, quorServer));
+void CTallyscopeApp::SendChangeQuorServer(const String& playlist, const String& eventId, const String& quorServer,
+                                          const CommandOrigin* origin) {
+    GiveCommand(CommandKind::ServerChange, playlist, eventId, quorServer, origin);
+}
+
+bool CTallyscopeApp::ConfirmCommands() const {
+    const String value = const_cast<CTallyscopeApp*>(this)->GetProfileString("Commands", "Confirm", "0");
+    return value == "1" || value == "true";
+}
+
+namespace {
+
+String Payload(CommandKind kind, const String& playlist, const String& eventId, const String& server) {
+    switch (kind) {
+    case CommandKind::TriggerOff: return FormatNoQuorTrigger(playlist, eventId);
+    case CommandKind::TriggerOn: return FormatEnableQuorTrigger(playlist, eventId);
+    case CommandKind::ServerChange: return FormatChangeQuorServer(playlist, eventId, server);
+    }
+    return String();
+}
+
+// "Switch off the trigger of EV000107 'Business Report' in Main?"
+String ConfirmationText(CommandKind kind, const String& playlist, const String& eventId, const String& server,
+                        const CommandOrigin& origin) {
+    String what;
+    if (kind == CommandKind::ServerChange) {
+        what.Format("Point the trigger of %s '%s' in %s at the Quor server %s?", eventId.GetString(),
+                    origin.title.GetString(), playlist.GetString(), server.GetString());
+    } else {
+        what.Format("Switch %s the trigger of %s '%s' in %s?", kind == CommandKind::TriggerOff ? "off" : "on",
+                    eventId.GetString(), origin.title.GetString(), playlist.GetString());
+    }
+    if (origin.currentState.IsEmpty()) return what;
+    String text;
+    text.Format("%s\n\n%s", what.GetString(), origin.currentState.GetString());
+    return text;
+}
+
+// A send outcome's code in words.
+String SendFailureText(int code) {
+    if (code == kSendDiscarded) return "the link ended before it went out";
+    return DescribeLinkFailure(code, tarn::TlsFailure{});
+}
+
+QString Q(const String& text) { return QString::fromUtf8(text.GetString()); }
+
+}  // namespace
+
+void CTallyscopeApp::GiveCommand(CommandKind kind, const String& playlist, const String& eventId,
+                                 const String& server, const CommandOrigin* origin) {
+    if (origin != nullptr && ConfirmCommands() &&
+        AfxMessageBox(ConfirmationText(kind, playlist, eventId, server, *origin), MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return;
+    CSessionDocManager* manager = GetSessionDocManager();
+    CommandRecord record;
+    record.kind = kind;
+    record.playlist = playlist;
+    record.eventId = eventId;
+    record.newServer = server;
+    if (manager != nullptr) record.studio = manager->StudioName();
+    if (origin != nullptr) {
+        record.url = origin->url;
+        record.title = origin->title;
+    }
+    const int number = m_journal.Add(record);
+    long ticket = 0;
+    if (manager == nullptr || !manager->SendCommand(Payload(kind, playlist, eventId, server), &ticket)) {
+        if (CMainFrame* frame = GetMainFrame(); manager == nullptr && frame != nullptr) frame->SetMessagePane("Not connected");
+        m_journal.NotSent(number, "not connected");
+        return;
+    }
+    m_journal.Posted(number, ticket);
+}
+
+void CTallyscopeApp::FollowCommands() {
+    if (CSessionDocManager* manager = GetSessionDocManager()) {
+        for (const SendOutcomes::Outcome& outcome : manager->TakeSendOutcomes())
+            m_journal.SendDone(outcome.ticket, outcome.code, outcome.code >= 0 ? String() : SendFailureText(outcome.code));
+    }
+    if (m_journal.HasPending()) m_journal.Expire(std::chrono::steady_clock::now());
+}
+
+void CTallyscopeApp::CommandChanged(const CommandRecord& record) {
+    CMainFrame* frame = GetMainFrame();
+    if (frame != nullptr) frame->m_commands.Show(record);
+    // "Not connected" is already in the pane, as it always was.
+    if (frame != nullptr && record.state != CommandState::NotSent) {
+        String text;
+        text.Format("Command %s %s in %s: %s", CommandKindName(record.kind).toUtf8().constData(),
+                    record.eventId.GetString(), record.playlist.GetString(),
+                    CommandStateText(record).toUtf8().constData());
+        frame->SetMessagePane(text);
+    }
+    QJsonObject entry{{"type", "command"},
+                      {"number", record.number},
+                      {"studio", Q(record.studio)},
+                      {"playlist", Q(record.playlist)},
+                      {"event", Q(record.eventId)},
+                      {"title", Q(record.title)},
+                      {"command", CommandKindName(record.kind)},
+                      {"state", CommandStateText(record)}};
+    QJsonObject values{{"playlist", Q(record.playlist)}, {"eventid", Q(record.eventId)}};
+    if (record.kind == CommandKind::ServerChange) values.insert("quorServer", Q(record.newServer));
+    entry.insert("values", values);
+    if (!record.reason.IsEmpty()) entry.insert("reason", Q(record.reason));
+    if (record.roundTripMs >= 0) entry.insert("roundTripMs", static_cast<qint64>(record.roundTripMs));
+    LogOperatorEvent(entry);
+}
+
+COperatorLog& CTallyscopeApp::GetOperatorLog() {
+    if (!m_operatorLog) {
+        m_operatorLog = std::make_unique<COperatorLog>(OperatorLogPath());
+        m_operatorLog->m_onFailure = [this](const QString& line) {
+            if (CMainFrame* frame = GetMainFrame()) frame->SetMessagePane(line.toUtf8().constData());
+        };
+    }
+    return *m_operatorLog;
+}
+
+void CTallyscopeApp::LogOperatorEvent(const QJsonObject& entry) { GetOperatorLog().Append(entry); }
+
+void CTallyscopeApp::PlaylistFetchEnded(CTallyscopeDoc* doc, bool ok, std::chrono::steady_clock::time_point started) {
+    if (doc == nullptr) return;
+    const String playlist = ReadPlaylistName(doc->m_root);
+    if (ok) {
+        m_journal.PlaylistFetched(doc->m_url, doc->m_root, started);
+        return;
+    }
+    QJsonObject entry{{"type", "fetch"}, {"state", "failed"}, {"url", Q(doc->m_url)}, {"reason", Q(doc->FetchError())}};
+    if (!playlist.IsEmpty()) entry.insert("playlist", Q(playlist));
+    if (CSessionDocManager* manager = GetSessionDocManager(); manager != nullptr && !manager->StudioName().IsEmpty())
+        entry.insert("studio", Q(manager->StudioName()));
+    LogOperatorEvent(entry);
+}
+
+void CTallyscopeApp::OnReconnectNow() {
+    if (CSessionDocManager* manager = GetSessionDocManager()) manager->ReconnectNow();
+}
+
+void CTallyscopeApp::OnUpdateReconnectNow(CCmdUI* ui) {
+    const CSessionDocManager* manager = GetSessionDocManager();
+    ui->Enable(manager != nullptr && manager->CanReconnectNow());
 }
 
 CMainFrame* CTallyscopeApp::GetMainFrame() const { return dynamic_cast<CMainFrame*>(m_pMainWnd); }

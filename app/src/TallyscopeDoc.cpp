@@ -172,6 +172,7 @@ void CTallyscopeDoc::Fetch() {
         if (!result.ok) error.Format("%s: %s", result.url.c_str(), result.message.c_str());
         FetchEnded(result.ok, error, loaded->root);
     };
+    m_fetchStarted = std::chrono::steady_clock::now();
     m_fetchId = app->GetHttpFetcher().Start(std::move(request));
 }
 
@@ -194,6 +195,7 @@ void CTallyscopeDoc::FetchEnded(bool ok, const String& error, const CElementNode
         if (app != nullptr) app->ShowFetchFailure(error);
         UpdateAllViews(nullptr, kHintFetchState, nullptr);
     }
+    if (app != nullptr) app->PlaylistFetchEnded(this, ok, m_fetchStarted);
     if (m_fetchAgain) {
         m_fetchAgain = false;
         Fetch();

@@ -278,20 +278,40 @@ String PlaylistName(const CTallyscopeDoc* doc) {
     return doc != nullptr ? doc->m_root.GetAttribute("name").GetValue() : String();
 }
 
+// The document and the event a command is given on, with the event's
+// trigger as the rows show it now.
+CommandOrigin OriginOf(const CTallyscopeDoc* doc, const CListCtrl& list, int row) {
+    CommandOrigin origin;
+    const String eventId = list.GetItemText(row, kColumnId);
+    origin.title = list.GetItemText(row, kColumnTitle);
+    if (doc == nullptr) return origin;
+    origin.url = doc->m_url;
+    for (CElementNode event = FirstPlaylistEvent(doc->m_root); !event.IsNull(); event = event.GetNextSibling()) {
+        const PlaylistEvent e = ReadPlaylistEvent(event);
+        if (!(e.eventId == eventId)) continue;
+        origin.currentState.Format("The trigger is %s now%s; its Quor server is %s.", e.triggerActive ? "on" : "off",
+                                   e.triggerSent ? " (sent)" : "", e.quorServer.GetString());
+        break;
+    }
+    return origin;
+}
+
 }  // namespace
 
 void CTallyscopeView::OnQuorTriggerOff() {
     const int row = QuorCommandRow();
     if (row < 0) return;
+    const CommandOrigin origin = OriginOf(GetDocument(), m_list, row);
     if (CTallyscopeApp* app = GetTallyscopeApp())
-        app->SendNoQuorTrigger(PlaylistName(GetDocument()), m_list.GetItemText(row, kColumnId));
+        app->SendNoQuorTrigger(PlaylistName(GetDocument()), m_list.GetItemText(row, kColumnId), &origin);
 }
 
 void CTallyscopeView::OnQuorTriggerOn() {
     const int row = QuorCommandRow();
     if (row < 0) return;
+    const CommandOrigin origin = OriginOf(GetDocument(), m_list, row);
     if (CTallyscopeApp* app = GetTallyscopeApp())
-        app->SendEnableQuorTrigger(PlaylistName(GetDocument()), m_list.GetItemText(row, kColumnId));
+        app->SendEnableQuorTrigger(PlaylistName(GetDocument()), m_list.GetItemText(row, kColumnId), &origin);
 }
 
 void CTallyscopeView::OnQuorServerChange() {
@@ -299,10 +319,11 @@ void CTallyscopeView::OnQuorServerChange() {
     if (row < 0) return;
     // The event is named now: a rebuild while the dialog is up may move it.
     const String eventId = m_list.GetItemText(row, kColumnId);
+    const CommandOrigin origin = OriginOf(GetDocument(), m_list, row);
     CQuorServerDlg dialog(m_list.GetItemText(row, kColumnQuorServer));
     if (dialog.DoModal() != IDOK) return;
     if (CTallyscopeApp* app = GetTallyscopeApp())
-        app->SendChangeQuorServer(PlaylistName(GetDocument()), eventId, dialog.m_address);
+        app->SendChangeQuorServer(PlaylistName(GetDocument()), eventId, dialog.m_address, &origin);
     // The event's row now, if it is still in the playlist.
     for (int r = 0; r < m_list.GetItemCount(); ++r) {
         if (m_list.GetItemText(r, kColumnId) == eventId) {

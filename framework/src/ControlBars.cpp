@@ -6,6 +6,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QMainWindow>
+#include <QMouseEvent>
 #include <QResizeEvent>
 #include <QStatusBar>
 #include <QToolBar>
@@ -76,6 +77,38 @@ private:
     bool elide_;
     QString full_;
 };
+
+namespace {
+
+// Turns a left-button release over a pane into its click handler.
+class PaneClickFilter final : public QObject {
+public:
+    PaneClickFilter(QWidget* pane, std::function<void()> handler) : QObject(pane), handler_(std::move(handler)) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        // The press is taken, so that the release comes to the pane too.
+        if (event->type() == QEvent::MouseButtonPress && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+            return true;
+        if (event->type() == QEvent::MouseButtonRelease) {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            auto* widget = qobject_cast<QWidget*>(watched);
+            if (mouse->button() == Qt::LeftButton && widget != nullptr &&
+                widget->rect().contains(mouse->position().toPoint())) {
+                // A copy: the handler may replace this filter.
+                const std::function<void()> handler = handler_;
+                if (handler) handler();
+                return true;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> handler_;
+};
+
+}  // namespace
 
 CControlBar::~CControlBar() {
     if (m_pFrame != nullptr) m_pFrame->RemoveControlBar(this);
@@ -323,6 +356,39 @@ QLabel* CStatusBar::GetPaneTextLabel(int index) const {
 QLabel* CStatusBar::GetPaneIconLabel(int index) const {
     if (index < 0 || index >= GetCount()) return nullptr;
     return m_panes[static_cast<size_t>(index)].iconLabel;
+}
+
+QWidget* CStatusBar::GetPaneWidget(int index) const {
+    if (index < 0 || index >= GetCount()) return nullptr;
+    return m_panes[static_cast<size_t>(index)].box;
+}
+
+bool CStatusBar::SetPaneTip(int index, const char* tip) {
+    if (index < 0 || index >= GetCount()) return false;
+    QWidget* box = m_panes[static_cast<size_t>(index)].box;
+    const QString text = QString::fromUtf8(tip != nullptr ? tip : "");
+    if (box->toolTip() != text) box->setToolTip(text);
+    return true;
+}
+
+String CStatusBar::GetPaneTip(int index) const {
+    if (index < 0 || index >= GetCount()) return String();
+    return String(m_panes[static_cast<size_t>(index)].box->toolTip().toUtf8().constData());
+}
+
+bool CStatusBar::SetPaneClickHandler(int index, std::function<void()> handler) {
+    if (index < 0 || index >= GetCount()) return false;
+    Pane& pane = m_panes[static_cast<size_t>(index)];
+    if (pane.clickFilter != nullptr) {
+        pane.box->removeEventFilter(pane.clickFilter);
+        pane.clickFilter->deleteLater();
+        pane.clickFilter = nullptr;
+    }
+    if (!handler) return true;
+    pane.clickFilter = new PaneClickFilter(pane.box, std::move(handler));
+    pane.box->installEventFilter(pane.clickFilter);
+    pane.box->setCursor(Qt::PointingHandCursor);
+    return true;
 }
 
 void CStatusBar::OnUpdateCmdUI(CFrameWnd* target, bool) {

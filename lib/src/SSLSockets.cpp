@@ -78,12 +78,20 @@ struct Link {
     std::atomic<int>& state;
     bool& shutdownRequested;
     bool& readWantsWrite;
+    TlsFailure* failure = nullptr;  // where a TLS failure is noted, if anywhere
 };
+
+// Notes what OpenSSL says about a failure before its error queue is cleared.
+void noteFailure(SSL* ssl, TlsFailure* failure) {
+    if (failure == nullptr) return;
+    failure->verifyResult = ssl != nullptr ? SSL_get_verify_result(ssl) : X509_V_OK;
+    failure->error = ERR_peek_error();
+}
 
 // The socket-layer code for a TLS result r <= 0 of a read or write, with the
 // errno read right after the call. Re-arms the event the TLS layer waits for,
 // since OpenSSL reads and writes the descriptor behind the event layer's back.
-int mapFailure(SSL* ssl, SocketHandle handle, int r, int savedErrno, bool* wantsWrite) {
+int mapFailure(SSL* ssl, SocketHandle handle, int r, int savedErrno, bool* wantsWrite, TlsFailure* failure) {
     switch (SSL_get_error(ssl, r)) {
     case SSL_ERROR_WANT_READ:
         platform::netRearm(handle, platform::FD_READ);
@@ -93,6 +101,7 @@ int mapFailure(SSL* ssl, SocketHandle handle, int r, int savedErrno, bool* wants
         platform::netRearm(handle, platform::FD_WRITE);
         return -WSAEWOULDBLOCK;
     case SSL_ERROR_SSL:
+        noteFailure(ssl, failure);
         return -WSAECONNABORTED;
     case SSL_ERROR_SYSCALL:
         // No errno: the transport ended without a TLS close.
@@ -114,7 +123,7 @@ int tlsWrite(const Link& link, SocketHandle handle, const char* data, int length
     const int r = SSL_write(link.ssl, data, length);
     const int savedErrno = errno;
     if (r > 0) return r;
-    return mapFailure(link.ssl, handle, r, savedErrno, nullptr);
+    return mapFailure(link.ssl, handle, r, savedErrno, nullptr, link.failure);
 }
 
 // `transport` is the socket whose sending side is shut once both TLS closes
@@ -132,7 +141,7 @@ int tlsRead(const Link& link, SocketHandle handle, char* buffer, int size, Conne
     if (error != SSL_ERROR_ZERO_RETURN) {
         // A 0 that is no TLS close (a refused certificate seen after the
         // handshake, a transport closed without a close alert) is a failure.
-        const int code = mapFailure(link.ssl, handle, r, savedErrno, &link.readWantsWrite);
+        const int code = mapFailure(link.ssl, handle, r, savedErrno, &link.readWantsWrite, link.failure);
         return (r == 0 && code == 0) ? -WSAECONNABORTED : code;
     }
     // The peer's TLS close: answer it.
@@ -246,6 +255,7 @@ int SSLClientSocket::connect(const InetAddr& to) {
 
 void SSLClientSocket::onConnected() {
     state_.store(TlsState::kHandshaking);
+    failure_ = TlsFailure{};
     shutdownRequested_ = false;
     readWantsWrite_ = false;
     if (ssl_ == nullptr || SSL_get_fd(ssl_) != getSocket()) renewConnection();
@@ -265,6 +275,7 @@ void SSLClientSocket::handshakeStep() {
         // OpenSSL finished the handshake whatever the certificate; it is
         // accepted only when it verified against the CA file.
         if (SSL_get_verify_result(ssl_) != X509_V_OK) {
+            noteFailure(ssl_, &failure_);
             onError(kTlsHandshakeError);
             return;
         }
@@ -284,6 +295,7 @@ void SSLClientSocket::handshakeStep() {
         platform::netRearm(handle, platform::FD_WRITE);
         return;
     default:
+        noteFailure(ssl_, &failure_);
         ERR_clear_error();
         onError(kTlsHandshakeError);
         return;
@@ -354,11 +366,12 @@ int SSLClientSocket::shutdownLocal() {
 }
 
 int SSLClientSocket::sendRaw(const char* data, int length) {
-    return tlsWrite(Link{ssl_, state_, shutdownRequested_, readWantsWrite_}, getSocket(), data, length);
+    return tlsWrite(Link{ssl_, state_, shutdownRequested_, readWantsWrite_, &failure_}, getSocket(), data, length);
 }
 
 int SSLClientSocket::receiveRaw(char* buffer, int size) {
-    return tlsRead(Link{ssl_, state_, shutdownRequested_, readWantsWrite_}, getSocket(), buffer, size, *this);
+    return tlsRead(Link{ssl_, state_, shutdownRequested_, readWantsWrite_, &failure_}, getSocket(), buffer, size,
+                   *this);
 }
 
 int SSLClientSocket::sendMessage(const void* data, int length) {

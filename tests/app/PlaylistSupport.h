@@ -46,9 +46,14 @@ protected:
         // A fresh cache folder per test: copies of earlier tests stay apart.
         cacheHome_ = guitest::MakeTempDir((guitest::GetFolders().root + "/cache-XXXXXX").c_str());
         ::setenv("XDG_CACHE_HOME", cacheHome_.c_str(), 1);
+        // And a fresh state folder: each test's operator log is its own.
+        stateHome_ = guitest::MakeTempDir((guitest::GetFolders().root + "/state-XXXXXX").c_str());
+        ::setenv("XDG_STATE_HOME", stateHome_.c_str(), 1);
     }
     std::string CachePath(const std::string& name) const { return cacheHome_ + "/tallyscope/" + name; }
+    std::string OperatorLogFile() const { return stateHome_ + "/tallyscope/operator.log"; }
     std::string cacheHome_;
+    std::string stateHome_;
 };
 
 // Runs the event loop until no playlist document has a fetch running or

@@ -151,7 +151,8 @@ TEST_F(AppTest, MenusOfBothStatesAndNewOpensAnEmptyPlaylistWindow) {
     QStringList items;
     for (QAction* a : file->actions())
         if (!a->isSeparator()) items << a->text();
-    EXPECT_EQ(items, (QStringList{"&New\tCtrl+N", "&Open...\tCtrl+O", "&Cancel Open\tEsc", "Recent File", "E&xit"}));
+    EXPECT_EQ(items, (QStringList{"&New\tCtrl+N", "&Open...\tCtrl+O", "&Cancel Open\tEsc", "&Reconnect Now\tCtrl+R",
+                                  "Recent File", "E&xit"}));
 
     EXPECT_TRUE(AfxExecuteCommand(frame, ID_FILE_NEW));
     ASSERT_EQ(frame->GetChildFrames().size(), 1u);
@@ -163,7 +164,7 @@ TEST_F(AppTest, MenusOfBothStatesAndNewOpensAnEmptyPlaylistWindow) {
     items.clear();
     for (QAction* a : file->actions())
         if (!a->isSeparator()) items << a->text();
-    EXPECT_EQ(items, (QStringList{"&Open...\tCtrl+O", "&Cancel Open\tEsc", "&Close", "&Save\tCtrl+S", "Save &As...", "Recent File", "E&xit"}));
+    EXPECT_EQ(items, (QStringList{"&Open...\tCtrl+O", "&Cancel Open\tEsc", "&Reconnect Now\tCtrl+R", "&Close", "&Save\tCtrl+S", "Save &As...", "Recent File", "E&xit"}));
     RunLoopFor(20);
     // The child frame keeps the clock pane enabled as well.
     EXPECT_EQ(PaneText(app, 1), "30/08/2002 00:00:00");

@@ -66,6 +66,8 @@ public:
         ::setenv("XDG_CONFIG_DIRS", f.configDirs.c_str(), 1);
         ::setenv("XDG_CONFIG_HOME", f.configHome.c_str(), 1);
         ::setenv("XDG_RUNTIME_DIR", f.runtime.c_str(), 1);
+        // The programs' state (crash log, operator's log) stays out of the home.
+        ::setenv("XDG_STATE_HOME", (f.root + "/state").c_str(), 1);
         static int argc = 1;
         static char name[] = "gui_tests";
         static char* argv[] = {name, nullptr};

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QStatusBar>
+#include <QTest>
 #include <string>
 
 #include "TestClasses.h"
@@ -92,4 +93,40 @@ TEST_F(FrameworkTest, ALongMessageIsElidedAndLeavesTheWindowsWidth) {
     EXPECT_EQ(std::string(bar.GetPaneDisplayText(0)), text);
     EXPECT_TRUE(last->isVisible());
     window->statusBar()->clearMessage();
+}
+
+TEST_F(FrameworkTest, APaneCarriesItsOwnTipAndAClickOnItCallsItsHandler) {
+    TestApp app;
+    ASSERT_TRUE(app.InitInstance());
+    QMainWindow* window = app.Frame()->GetMainWindow();
+    window->resize(640, 400);
+    window->show();
+    RunLoopFor(30);
+    CStatusBar& bar = app.Frame()->statusBar;
+    ASSERT_TRUE(bar.SetPaneTip(3, "line one\nline two"));
+    EXPECT_EQ(std::string(bar.GetPaneTip(3)), "line one\nline two");
+    EXPECT_EQ(bar.GetPaneWidget(3)->toolTip(), QStringLiteral("line one\nline two"));
+    EXPECT_FALSE(bar.SetPaneTip(99, "x"));
+    EXPECT_EQ(bar.GetPaneWidget(99), nullptr);
+
+    int clicks = 0;
+    ASSERT_TRUE(bar.SetPaneClickHandler(3, [&] { ++clicks; }));
+    // A click on the pane's text reaches the pane.
+    QTest::mouseClick(bar.GetPaneTextLabel(3), Qt::LeftButton);
+    EXPECT_EQ(clicks, 1);
+    QTest::mouseClick(bar.GetPaneWidget(3), Qt::LeftButton);
+    EXPECT_EQ(clicks, 2);
+    // Other buttons and other panes do nothing.
+    QTest::mouseClick(bar.GetPaneWidget(3), Qt::RightButton);
+    QTest::mouseClick(bar.GetPaneWidget(2), Qt::LeftButton);
+    EXPECT_EQ(clicks, 2);
+    // A new handler replaces the old; an empty one removes it.
+    int others = 0;
+    ASSERT_TRUE(bar.SetPaneClickHandler(3, [&] { ++others; }));
+    QTest::mouseClick(bar.GetPaneWidget(3), Qt::LeftButton);
+    EXPECT_EQ(clicks, 2);
+    EXPECT_EQ(others, 1);
+    ASSERT_TRUE(bar.SetPaneClickHandler(3, {}));
+    QTest::mouseClick(bar.GetPaneWidget(3), Qt::LeftButton);
+    EXPECT_EQ(others, 1);
 }

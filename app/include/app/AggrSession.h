@@ -8,8 +8,10 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "external/String.h"
 #include "tarn/Reactor.h"
@@ -32,6 +34,33 @@ struct AggrNotifications {
     bool update = false;     // an "Update" came since the previous take
     int studio = 0;          // latest studio keyword: 1 connected, -1 disconnected, 0 none
 };
+
+// The words an operator reads for why the link failed: the socket error
+// code given to onError (0: the server closed the connection) and what the
+// TLS layer noted. Any thread.
+String DescribeLinkFailure(int code, const tarn::TlsFailure& tls);
+
+// What became of the posted sends, for the GUI thread to take. Shared by the
+// session owner and every send task, so an outcome reported after the socket
+// is gone (a task discarded when its reactor stops) still has a place.
+class SendOutcomes {
+public:
+    struct Outcome {
+        long ticket = 0;  // from AggrReactor::PostSend
+        int code = 0;     // >= 0: went out (or is queued to); otherwise the error
+    };
+    // Any thread.
+    void Add(long ticket, int code);
+    // GUI thread: everything reported since the last take, in order.
+    std::vector<Outcome> TakeAll();
+
+private:
+    std::mutex m_lock;
+    std::vector<Outcome> m_items;  // guarded by m_lock
+};
+
+// The code of a send task that never ran: its reactor stopped first.
+inline constexpr int kSendDiscarded = -1;
 
 class AggrSocket : public tarn::SSLClientSocket {
 public:
@@ -66,10 +95,13 @@ public:
     String LastMessage() const;
     // Set when a posted send could not go out; cleared by the call.
     bool TakeSendFailure() { return m_sendFailed.exchange(false); }
+    // Why the link failed, in words ("" while it has not). Any thread.
+    String FailureText() const;
 
-    // Reactor thread (from a posted task).
+    // Reactor thread (from a posted task). SendOnReactor returns what
+    // sendMessage did, or -10057 without a link.
     void ConnectOnReactor(const tarn::InetAddr& to);
-    void SendOnReactor(const std::string& payload);
+    int SendOnReactor(const std::string& payload);
     // The link will not come up (or has ended). Any thread.
     void MarkFailed();
 
@@ -78,7 +110,10 @@ public:
     std::atomic<bool> m_linkUp{false};
 
 private:
+    void NoteFailure(int code);
+
     mutable std::mutex m_messageLock;
+    String m_failure;  // guarded by m_messageLock; set once per socket
     tarn::platform::Event m_failedEvent{true, false};  // manual-reset: set once
     std::atomic<bool> m_linkFailed{false};
     std::atomic<bool> m_updatePending{false};
@@ -108,6 +143,8 @@ public:
     // GUI thread. Posts a send of a copy of the payload. False when there is
     // no socket or its link is not up (nothing is posted).
     bool PostSend(const char* data, int length);
+    // The same, with the outcome reported to outcomes under ticket.
+    bool PostSend(const char* data, int length, long ticket, std::shared_ptr<SendOutcomes> outcomes);
 
     tarn::SSLContext* m_tlsContext = nullptr;  // owned
     AggrSocket* m_socket = nullptr;            // owned

@@ -5,8 +5,13 @@
 // GUI thread only.
 #pragma once
 
+#include <QFrame>
+#include <QPointer>
+
+#include "app/CommandsPanel.h"
 #include "framework/ControlBars.h"
 #include "framework/FrameWnd.h"
+
 
 class CMainFrame : public CMDIFrameWnd {
 public:
@@ -27,9 +32,27 @@ public:
     void SetStudioLinkIcon(bool up);
     // The studio's state cannot be known (no link to the server).
     void SetStudioLinkUnknown();
+    // The link panes' detail: their tool tips, and the open detail popup.
+    void SetLinkDetails(const String& aggr, const String& studio);
+    // The detail of a link pane (kAggrLinkPane or kStudioLinkPane) in a
+    // popup above it, with "Reconnect now"; a click on a pane opens it.
+    void ShowLinkDetail(int pane);
+    QFrame* LinkDetailPopup() const { return m_linkPopup; }
 
     void OnUpdateClock(CCmdUI* ui);
+    // View > Commands: shows or hides the Commands panel.
+    void OnViewCommands();
+    void OnUpdateViewCommands(CCmdUI* ui);
 
     CStatusBar m_wndStatusBar;
     CToolBar m_wndToolBar;
+    CCommandsPanel m_commands;
+
+private:
+    void FillLinkPopup();
+
+    QPointer<QFrame> m_linkPopup;  // owned by the main window; null when closed
+    int m_popupPane = -1;
+    String m_aggrDetail;
+    String m_studioDetail;
 };

@@ -29,6 +29,10 @@
 #define ID_ESCAPE 32791
 // View > Clear Choice: the active window follows the running event again.
 #define ID_VIEW_CLEAR_CHOICE 32792
+// File > Reconnect Now (Ctrl+R): the pause before the next attempt is skipped.
+#define ID_FILE_RECONNECT_NOW 32793
+// View > Commands: the panel of this run's trigger commands.
+#define ID_VIEW_COMMANDS 32794
 
 // Status-bar panes added by the main frame.
 #define ID_INDICATOR_CLOCK 59142

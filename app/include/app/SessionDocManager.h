@@ -58,8 +58,30 @@ public:
     // link is down (spaced by a growing pause), notifications.
     void OnIdleSession(CMainFrame* frame);
     // Sends one command payload; false, with "Not connected" in the message
-    // pane, when there is no link to send it on. Never replayed later.
-    bool SendCommand(const String& payload);
+    // pane, when there is no link to send it on. Never replayed later. With
+    // ticket, the send's outcome comes back under *ticket through
+    // TakeSendOutcomes.
+    bool SendCommand(const String& payload, long* ticket = nullptr);
+    // What became of the ticketed sends since the last take.
+    std::vector<SendOutcomes::Outcome> TakeSendOutcomes() { return m_sendOutcomes->TakeAll(); }
+
+    // Reconnect now (File menu, Ctrl+R): the pause before the next attempt
+    // (of a reconnect, or of an unattended Open) is skipped. True when there
+    // was a pause to skip.
+    bool ReconnectNow();
+    bool CanReconnectNow() const;
+
+    // The link detail the two link panes show on hover and click: state and
+    // since when; for the viewer's link the server, the last failure in
+    // words, the attempts since it was last up and the next one; for the
+    // studio's link the last keyword and when it came.
+    String AggrLinkDetail() const;
+    String StudioLinkDetail() const;
+    // Why the viewer's link last failed, in words ("" before any failure).
+    const String& LastFailure() const { return m_lastFailure; }
+    int AttemptsSinceUp() const { return m_attemptsSinceUp; }
+    // The chosen studio's name; empty until chosen.
+    const String& StudioName() const { return m_studioName; }
     // Stops and deletes the session, if any, and any Open under way.
     void EndSession();
 
@@ -127,8 +149,25 @@ private:
     // Shows both link panes: the studio's is unknown while the viewer's
     // link is down, and the last known state once it is back.
     void ShowLinks(CMainFrame* frame);
-    void SetStudioUp(bool up);
+    void SetStudioUp(bool up, const String& keyword = String());
+    // The viewer's link went up or down: the times, the counters and one
+    // line in the operator's log.
+    void NoteAggrLink(bool up);
+    void SetLastFailure(const String& reason);
+    // Why a connection that ended went: its socket's words, or fallback.
+    static String FailureOf(const AggrSocket* socket, const char* fallback);
 
+    std::shared_ptr<SendOutcomes> m_sendOutcomes = std::make_shared<SendOutcomes>();
+    long m_nextTicket = 0;
+    bool m_aggrWasUp = false;
+    QDateTime m_aggrUpSince;
+    String m_lastFailure;
+    QDateTime m_lastFailureAt;
+    int m_attemptsSinceUp = 0;
+    String m_studioName;
+    QDateTime m_studioSince;
+    String m_lastKeyword;
+    QDateTime m_lastKeywordAt;
     bool m_studioUp = false;
     QDateTime m_aggrDownSince;
     QDateTime m_studioDownSince;

@@ -5,11 +5,26 @@
 // GUI thread only.
 #pragma once
 
+#include <chrono>
+#include <memory>
+
+#include <QJsonObject>
+
+#include "app/CommandJournal.h"
+#include "app/OperatorLog.h"
 #include "external/String.h"
 #include "framework/CTime.h"
 #include "framework/WinApp.h"
 
 class CMainFrame;
+class CTallyscopeDoc;
+
+// Where a trigger command comes from, for the journal and the confirmation.
+struct CommandOrigin {
+    String url;           // the playlist document's URL
+    String title;         // the event's title
+    String currentState;  // the event's trigger now, in words
+};
 
 class CTallyscopeApp : public CWinApp {
 public:
@@ -31,10 +46,28 @@ public:
 
     // The operator's trigger commands, sent over the session (the values are
     // escaped). With no link, "Not connected" shows in the message pane and
-    // nothing is sent.
-    void SendNoQuorTrigger(const String& playlist, const String& eventId);
-    void SendEnableQuorTrigger(const String& playlist, const String& eventId);
-    void SendChangeQuorServer(const String& playlist, const String& eventId, const String& quorServer);
+    // nothing is sent. Each goes into the command journal (the Commands
+    // panel, the operator's log); origin names the document and the event.
+    // With the user setting Commands/Confirm on, the operator is asked
+    // first, and a "No" sends and records nothing.
+    void SendNoQuorTrigger(const String& playlist, const String& eventId, const CommandOrigin* origin = nullptr);
+    void SendEnableQuorTrigger(const String& playlist, const String& eventId, const CommandOrigin* origin = nullptr);
+    void SendChangeQuorServer(const String& playlist, const String& eventId, const String& quorServer,
+                              const CommandOrigin* origin = nullptr);
+    // Whether commands are confirmed before they go (Commands/Confirm).
+    bool ConfirmCommands() const;
+
+    CCommandJournal& GetCommandJournal() { return m_journal; }
+    // The operator's log, opened at first use.
+    COperatorLog& GetOperatorLog();
+    void LogOperatorEvent(const QJsonObject& entry);
+    // A document's fetch that began at started ended: commands waiting for
+    // their effect look at the new rows; a failure goes to the log.
+    void PlaylistFetchEnded(CTallyscopeDoc* doc, bool ok, std::chrono::steady_clock::time_point started);
+
+    // File > Reconnect Now (Ctrl+R).
+    void OnReconnectNow();
+    void OnUpdateReconnectNow(CCmdUI* ui);
 
     // The playlist's clock reference (from the view that filled last): the
     // clock runs on from t with the wall clock.
@@ -71,6 +104,17 @@ public:
 protected:
     // CSessionDocManager, which owns the session.
     CDocManager* CreateDocManager() override;
+
+private:
+    void GiveCommand(CommandKind kind, const String& playlist, const String& eventId, const String& server,
+                     const CommandOrigin* origin);
+    // A command's state changed: panel, message pane, log.
+    void CommandChanged(const CommandRecord& record);
+    // The outcomes of posted sends, and commands whose time ran out.
+    void FollowCommands();
+
+    CCommandJournal m_journal;
+    std::unique_ptr<COperatorLog> m_operatorLog;
 };
 
 // The application object, or null.

@@ -11,6 +11,8 @@
 // GUI thread only.
 #pragma once
 
+#include <chrono>
+
 #include <QDateTime>
 
 #include "external/XMLDoc.h"
@@ -67,6 +69,7 @@ private:
     void FetchEnded(bool ok, const String& error, const CElementNode& root);
 
     int m_fetchId = 0;          // the running fetch; 0 none
+    std::chrono::steady_clock::time_point m_fetchStarted{};
     bool m_fetchAgain = false;  // asked for again while one runs
     int m_fetchesEnded = 0;
     QDateTime m_lastGood;

@@ -16,6 +16,8 @@
 // GUI thread only.
 #pragma once
 
+#include <functional>
+
 #include <vector>
 
 #include "framework/Wnd.h"
@@ -23,6 +25,7 @@
 class QAction;
 class QIcon;
 class QLabel;
+class QObject;
 class QToolBar;
 class CFrameWnd;
 class StatusPaneLabel;
@@ -112,9 +115,18 @@ public:
     void SetPaneStyle(int index, UINT style);
     int GetPaneWidth(int index) const;
     // The label widget of a pane's text and of its icon (for tests and
-    // screenshots).
+    // screenshots), and the pane's whole box.
     QLabel* GetPaneTextLabel(int index) const;
     QLabel* GetPaneIconLabel(int index) const;
+    QWidget* GetPaneWidget(int index) const;
+
+    // The tool tip of the whole pane (shown on hover); set only when it
+    // changed. The stretching pane's own tip (its elided text) stays.
+    bool SetPaneTip(int index, const char* tip);
+    String GetPaneTip(int index) const;
+    // Called on the GUI thread when the pane is clicked (left button
+    // released over it); an empty function removes it.
+    bool SetPaneClickHandler(int index, std::function<void()> handler);
 
     void OnUpdateCmdUI(CFrameWnd* target, bool disableIfNoHandler) override;
     // The panes' widgets go with the bar's.
@@ -133,6 +145,7 @@ private:
         QWidget* box = nullptr;      // owned by the status bar widget
         QLabel* iconLabel = nullptr;
         StatusPaneLabel* textLabel = nullptr;
+        QObject* clickFilter = nullptr;  // owned by box
     };
     void ShowPane(Pane& pane);
     std::vector<Pane> m_panes;

@@ -24,6 +24,13 @@ struct TlsState {
 /// The TLS socket error for a failed handshake or a refused peer certificate.
 constexpr int kTlsHandshakeError = -25;
 
+/// Why a TLS connection last failed, as OpenSSL reported it at the time (the
+/// error queue itself is cleared before the socket's callbacks run).
+struct TlsFailure {
+    long verifyResult = 0;    ///< X509_V_OK (0), or why the peer certificate was refused
+    unsigned long error = 0;  ///< the first OpenSSL error code, 0 when there was none
+};
+
 /// A client socket speaking TLS: the framed-message layer of ConnectedSocket
 /// (length prefix, send queue, frame reader) runs unchanged on top, since only
 /// the raw send, the raw receive and the half-close are replaced.
@@ -107,6 +114,10 @@ public:
     /// The TLS state (TlsState). Any thread.
     int getTlsState() const { return state_.load(); }
     SSLContext* getContext() const { return context_; }
+    /// What the last TLS failure of this connection was (a refused server
+    /// certificate, an alert from the server, a broken record); cleared when
+    /// a connection is made. Reactor thread, e.g. from onError.
+    const TlsFailure& getTlsFailure() const { return failure_; }
 
 private:
     void handshakeStep();
@@ -121,6 +132,7 @@ private:
     bool shutdownRequested_ = false;     // reactor thread
     bool handshakeWantsWrite_ = false;   // reactor thread
     bool readWantsWrite_ = false;        // reactor thread
+    TlsFailure failure_;                 // reactor thread
 };
 
 /// The server side of a TLS connection, built by an accept handler on an
