@@ -164,8 +164,9 @@ void RegisterDialogs() {
     quorServer.cx = 186;
     quorServer.cy = 66;
     quorServer.items = {
-        I{I::Text, IDC_STATIC, "Enter Quor Server IP :", 0, 7, 9, 80, 8, 0},
-        I{I::Edit, IDC_QUOR_SERVER_IP, "", 0, 90, 7, 89, 14, ES_AUTOHSCROLL | WS_BORDER},
+        // Room for the label in wider fonts than the dialog units assume.
+        I{I::Text, IDC_STATIC, "Enter Quor Server IP :", 0, 7, 9, 88, 8, 0},
+        I{I::Edit, IDC_QUOR_SERVER_IP, "", 0, 97, 7, 82, 14, ES_AUTOHSCROLL | WS_BORDER},
         I{I::DefPushButton, IDOK, "OK", 0, 36, 45, 50, 14, 0},
         I{I::PushButton, IDCANCEL, "Cancel", 0, 100, 45, 50, 14, 0},
     };

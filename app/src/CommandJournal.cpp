@@ -14,6 +14,21 @@ QString CommandKindName(CommandKind kind) {
     return QString();
 }
 
+QString CommandKindTitle(CommandKind kind) {
+    switch (kind) {
+    case CommandKind::TriggerOff: return QStringLiteral("trigger off");
+    case CommandKind::TriggerOn: return QStringLiteral("trigger on");
+    case CommandKind::ServerChange: return QStringLiteral("server change");
+    }
+    return QString();
+}
+
+QString RoundTripText(const CommandRecord& record) {
+    if (record.roundTripMs < 0) return QString();
+    if (record.roundTripMs < 1000) return QStringLiteral("%1 ms").arg(record.roundTripMs);
+    return QStringLiteral("%1 s").arg(static_cast<double>(record.roundTripMs) / 1000.0, 0, 'f', 1);
+}
+
 QString CommandStateText(const CommandRecord& record) {
     const QString reason = QString::fromUtf8(record.reason.GetString());
     switch (record.state) {

@@ -71,8 +71,7 @@ void CCommandsPanel::Show(const CommandRecord& record) {
         m_table->scrollToItem(item);
     }
     QString state = CommandStateText(record);
-    if (record.state == CommandState::Applied && record.roundTripMs >= 0)
-        state += QStringLiteral(" (%1 s)").arg(static_cast<double>(record.roundTripMs) / 1000.0, 0, 'f', 1);
+    if (record.state == CommandState::Applied && record.roundTripMs >= 0) state += " (" + RoundTripText(record) + ")";
     item->setText(kState, state);
     item->setToolTip(kState, state);
     Mark(item, record.state);

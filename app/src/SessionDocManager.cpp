@@ -438,8 +438,10 @@ void CSessionDocManager::NoteAggrLink(bool up) {
     QJsonObject entry{{"type", "link"}, {"link", "viewer"}, {"state", up ? "up" : "down"}, {"server", Q(m_server)}};
     if (up) {
         m_aggrUpSince = QDateTime::currentDateTime();
+        m_downReason = String();
     } else {
         SetLastFailure(FailureOf(CurrentSocket(), "the connection ended"));
+        m_downReason = m_lastFailure;
         entry.insert("reason", Q(m_lastFailure));
     }
     if (!m_studioName.IsEmpty()) entry.insert("studio", Q(m_studioName));
@@ -474,6 +476,7 @@ String CSessionDocManager::AggrLinkDetail() const {
         lines << QStringLiteral("Viewer link: up since %1").arg(Hms(m_aggrUpSince));
     } else if (m_aggrDownSince.isValid()) {
         lines << QStringLiteral("Viewer link: down since %1").arg(Hms(m_aggrDownSince));
+        if (!m_downReason.IsEmpty()) lines << QStringLiteral("It went down: %1").arg(Q(m_downReason));
     } else {
         lines << QStringLiteral("Viewer link: connecting");
     }

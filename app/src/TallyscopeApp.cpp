@@ -84,7 +84,7 @@ void CTallyscopeApp::SendChangeQuorServer(const String& playlist, const String& 
 }
 
 bool CTallyscopeApp::ConfirmCommands() const {
-    const String value = const_cast<CTallyscopeApp*>(this)->GetProfileString("Commands", "Confirm", "0");
+    const String value = GetProfileString("Commands", "Confirm", "0");
     return value == "1" || value == "true";
 }
 
@@ -165,11 +165,11 @@ void CTallyscopeApp::CommandChanged(const CommandRecord& record) {
     if (frame != nullptr) frame->m_commands.Show(record);
     // "Not connected" is already in the pane, as it always was.
     if (frame != nullptr && record.state != CommandState::NotSent) {
-        String text;
-        text.Format("Command %s %s in %s: %s", CommandKindName(record.kind).toUtf8().constData(),
-                    record.eventId.GetString(), record.playlist.GetString(),
-                    CommandStateText(record).toUtf8().constData());
-        frame->SetMessagePane(text);
+        QString text = QStringLiteral("Command %1: %2 in %3: %4")
+                           .arg(QString::number(record.number), CommandKindTitle(record.kind) + " " + Q(record.eventId),
+                                Q(record.playlist), CommandStateText(record));
+        if (record.state == CommandState::Applied && record.roundTripMs >= 0) text += " (" + RoundTripText(record) + ")";
+        frame->SetMessagePane(text.toUtf8().constData());
     }
     QJsonObject entry{{"type", "command"},
                       {"number", record.number},

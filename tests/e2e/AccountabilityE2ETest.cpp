@@ -296,3 +296,60 @@ TEST_F(SessionTest, AnUnwritableLogIsReportedOnceAndTheViewerGoesOn) {
     EXPECT_EQ(log.LinesWritten(), 0);
     EXPECT_TRUE(manager_->LinkUp());
 }
+
+TEST_F(SessionTest, WithConfirmationOnTheOperatorIsAskedAndNoSendsNothing) {
+    ASSERT_TRUE(app_->WriteProfileString("Commands", "Confirm", "1"));
+    Open("Studio A");
+    CTallyscopeDoc* main = Documents(*app_)[0];
+    CTallyscopeView* view = FirstView(main);
+    ASSERT_NE(view, nullptr);
+    CListCtrl& list = view->m_list;
+    for (int r = 0; r < list.GetItemCount(); ++r) list.SetItemState(r, 0, LVIS_SELECTED);
+    for (int r = 0; r < list.GetItemCount(); ++r)
+        if (list.GetItemText(r, kColumnId) == "EV000107") list.SetItemState(r, LVIS_SELECTED, LVIS_SELECTED);
+    ASSERT_GE(view->QuorCommandRow(), 0);
+    std::vector<std::string> asked;
+    int answer = IDNO;
+    guitest::ScopedModalHook hook([&](CModalRun& run) {
+        EXPECT_EQ(run.kind, CModalRun::MessageBox);
+        asked.emplace_back(run.text.GetString());
+        return answer;
+    });
+    const size_t mark = sim_.lineCount();
+    view->OnQuorTriggerOff();
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0], "Switch off the trigger of EV000107 'Business Report' in StudioA-Main?\n\n"
+                        "The trigger is off now; its Quor server is 192.168.10.23.");
+    // No: nothing recorded, nothing sent.
+    EXPECT_TRUE(app_->GetCommandJournal().Records().empty());
+    answer = IDYES;
+    view->OnQuorTriggerOn();
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(asked[1].rfind("Switch on the trigger of EV000107 'Business Report' in StudioA-Main?", 0), 0u);
+    EXPECT_TRUE(SimSaw("command applied session=1 command=EnableQuorTrigger", mark));
+    EXPECT_EQ(sim_.countLines("command received", mark), 1u);
+    ASSERT_EQ(app_->GetCommandJournal().Records().size(), 1u);
+    EXPECT_TRUE(Until([&] { return app_->GetCommandJournal().Find(1)->state == CommandState::Applied; }));
+}
+
+TEST_F(SessionTest, TheStudioLinkDetailNamesTheLastKeywordAndWhenItCame) {
+    Open("Studio A");
+    std::string detail = manager_->StudioLinkDetail().GetString();
+    EXPECT_NE(detail.find("Studio link: up since "), std::string::npos) << detail;
+    EXPECT_NE(detail.find("Last keyword: none since the session started"), std::string::npos) << detail;
+    ASSERT_TRUE(sim_.send("studio STA-01 down"));
+    EXPECT_TRUE(Until([&] { return !manager_->StudioLinkUp(); }));
+    detail = manager_->StudioLinkDetail().GetString();
+    EXPECT_NE(detail.find("Studio link: down since "), std::string::npos) << detail;
+    EXPECT_NE(detail.find("Last keyword: StudioDisconnected at "), std::string::npos) << detail;
+    EXPECT_NE(detail.find("Studio: Studio A"), std::string::npos) << detail;
+    EXPECT_TRUE(Until([&] {
+        return std::string(app_->GetMainFrame()->m_wndStatusBar.GetPaneTip(CMainFrame::kStudioLinkPane)) == detail;
+    }));
+    // The viewer's link gone: the studio's state cannot be known.
+    sim_.stop();
+    EXPECT_TRUE(Until([&] { return !manager_->LinkUp(); }));
+    detail = manager_->StudioLinkDetail().GetString();
+    EXPECT_NE(detail.find("unknown while the viewer's link is down"), std::string::npos) << detail;
+    EXPECT_NE(detail.find("Last known: down"), std::string::npos) << detail;
+}

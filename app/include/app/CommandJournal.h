@@ -58,6 +58,10 @@ QString CommandKindName(CommandKind kind);
 // "sending", "not sent: not connected", "send failed: REASON", "sent",
 // "applied", "not applied".
 QString CommandStateText(const CommandRecord& record);
+// "trigger off", "trigger on", "server change": the command in a sentence.
+QString CommandKindTitle(CommandKind kind);
+// The time from send to "applied": "85 ms", "2.4 s"; "" when not applied.
+QString RoundTripText(const CommandRecord& record);
 // True when the playlist under root shows the command's effect.
 bool CommandEffectShown(const CElementNode& root, const CommandRecord& record);
 

@@ -163,6 +163,7 @@ private:
     QDateTime m_aggrUpSince;
     String m_lastFailure;
     QDateTime m_lastFailureAt;
+    String m_downReason;  // why the link last went down
     int m_attemptsSinceUp = 0;
     String m_studioName;
     QDateTime m_studioSince;
