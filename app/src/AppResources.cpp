@@ -34,6 +34,9 @@ void RegisterStrings() {
     AfxSetResourceString(ID_FILE_OPEN, "Open an existing document\nOpen");
     AfxSetResourceString(ID_FILE_CANCEL_OPEN, "Stop connecting to the server\nCancel Open");
     AfxSetResourceString(ID_FILE_RECONNECT_NOW, "Skip the pause before the next connection attempt\nReconnect Now");
+    AfxSetResourceString(ID_VIEW_ZOOM_IN, "Larger text in the playlist windows\nZoom In");
+    AfxSetResourceString(ID_VIEW_ZOOM_OUT, "Smaller text in the playlist windows\nZoom Out");
+    AfxSetResourceString(ID_VIEW_ZOOM_RESET, "Text of the normal size in the playlist windows\nReset Zoom");
     AfxSetResourceString(ID_VIEW_COMMANDS, "Show or hide the panel of this run's trigger commands\nCommands");
     AfxSetResourceString(ID_VIEW_CLEAR_CHOICE, "Forget the selection; follow the running event again\nClear Choice");
     AfxSetResourceString(ID_FILE_CLOSE, "Close the active document\nClose");
@@ -70,7 +73,10 @@ void RegisterIcons() {
 void RegisterMenus() {
     using M = CMenuItemResource;
     const M view = M::Popup("&View", {M::Item("&Toolbar", ID_VIEW_TOOLBAR), M::Item("&Status Bar", ID_VIEW_STATUS_BAR),
-                                      M::Item("C&ommands", ID_VIEW_COMMANDS)});
+                                      M::Item("C&ommands", ID_VIEW_COMMANDS), M::Separator(),
+                                      M::Item("Zoom &In\tCtrl++", ID_VIEW_ZOOM_IN),
+                                      M::Item("Zoom O&ut\tCtrl+-", ID_VIEW_ZOOM_OUT),
+                                      M::Item("&Reset Zoom\tCtrl+0", ID_VIEW_ZOOM_RESET)});
     const M help = M::Popup("&Help", {M::Item("&About Tallyscope...", ID_APP_ABOUT)});
     CMenuResource mainMenu;
     mainMenu.popups = {
@@ -92,6 +98,8 @@ void RegisterMenus() {
                            M::Item("E&xit", ID_APP_EXIT)}),
         M::Popup("&View", {M::Item("&Toolbar", ID_VIEW_TOOLBAR), M::Item("&Status Bar", ID_VIEW_STATUS_BAR),
                            M::Item("C&ommands", ID_VIEW_COMMANDS), M::Separator(),
+                           M::Item("Zoom &In\tCtrl++", ID_VIEW_ZOOM_IN), M::Item("Zoom O&ut\tCtrl+-", ID_VIEW_ZOOM_OUT),
+                           M::Item("&Reset Zoom\tCtrl+0", ID_VIEW_ZOOM_RESET), M::Separator(),
                            M::Item("&Clear Choice\tEsc", ID_VIEW_CLEAR_CHOICE)}),
         M::Popup("&Window", {M::Item("&New Window", ID_WINDOW_NEW), M::Item("&Cascade", ID_WINDOW_CASCADE),
                              M::Item("&Tile", ID_WINDOW_TILE_HORZ), M::Item("&Arrange Icons", ID_WINDOW_ARRANGE)}),
@@ -117,6 +125,10 @@ void RegisterAccelerators() {
                                                   {"F5", ID_PLAYLIST_REFRESH},
                                                   {"Esc", ID_ESCAPE},
                                                   {"Ctrl+R", ID_FILE_RECONNECT_NOW},
+                                                  {"Ctrl++", ID_VIEW_ZOOM_IN},
+                                                  {"Ctrl+=", ID_VIEW_ZOOM_IN},
+                                                  {"Ctrl+-", ID_VIEW_ZOOM_OUT},
+                                                  {"Ctrl+0", ID_VIEW_ZOOM_RESET},
                                               });
 }
 

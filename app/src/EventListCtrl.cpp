@@ -1,5 +1,9 @@
 #include "app/EventListCtrl.h"
 
+#include <QFont>
+#include <QHeaderView>
+#include <QTreeView>
+
 #include <algorithm>
 
 #include "app/Resource.h"
@@ -31,6 +35,21 @@ void CEventListCtrl::SetupColumns(CView*) {
         const int alarm = app->GetProfileString("Countdown", "AlarmSeconds", "10").ToInt();
         SetCountdownThresholds(warn, alarm);
     }
+}
+
+void CEventListCtrl::SetZoom(int percent) {
+    QTreeView* tree = GetTreeView();
+    if (tree == nullptr) return;
+    if (m_basePointSize <= 0) m_basePointSize = tree->font().pointSizeF() > 0 ? tree->font().pointSizeF() : 9.0;
+    m_zoom = percent;
+    QFont font = tree->font();
+    font.setPointSizeF(m_basePointSize * percent / 100.0);
+    if (tree->font() != font) {
+        tree->setFont(font);
+        tree->header()->setFont(font);
+    }
+    const int icon = std::max(8, 16 * percent / 100);
+    if (tree->iconSize() != QSize(icon, icon)) tree->setIconSize(QSize(icon, icon));
 }
 
 void CEventListCtrl::SetCountdownThresholds(int warnSeconds, int alarmSeconds) {

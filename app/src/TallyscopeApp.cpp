@@ -2,7 +2,10 @@
 
 #include <QJsonObject>
 
+#include <algorithm>
 #include <ctime>
+#include <iterator>
+#include <string>
 
 #include "app/AggrSession.h"
 #include "external/XMLDoc.h"
@@ -28,6 +31,11 @@ CTallyscopeApp::CTallyscopeApp() : CWinApp("Tallyscope") {
     MapCommandUI(ID_ESCAPE, &CTallyscopeApp::OnUpdateEscape);
     MapCommand(ID_FILE_RECONNECT_NOW, &CTallyscopeApp::OnReconnectNow);
     MapCommandUI(ID_FILE_RECONNECT_NOW, &CTallyscopeApp::OnUpdateReconnectNow);
+    MapCommand(ID_VIEW_ZOOM_IN, &CTallyscopeApp::OnZoomIn);
+    MapCommand(ID_VIEW_ZOOM_OUT, &CTallyscopeApp::OnZoomOut);
+    MapCommand(ID_VIEW_ZOOM_RESET, &CTallyscopeApp::OnZoomReset);
+    MapCommandUI(ID_VIEW_ZOOM_IN, &CTallyscopeApp::OnUpdateZoomIn);
+    MapCommandUI(ID_VIEW_ZOOM_OUT, &CTallyscopeApp::OnUpdateZoomOut);
     m_journal.m_onChanged = [this](const CommandRecord& record) { CommandChanged(record); };
 }
 
@@ -48,8 +56,43 @@ bool CTallyscopeApp::InitInstance() {
     mainFrame->UpdateWindow();
 
     m_clockRunning = 0;
+    m_zoom = std::clamp(GetProfileString("View", "Zoom", "100").ToInt(), kZoomSteps[0], kZoomSteps[std::size(kZoomSteps) - 1]);
     return true;
 }
+
+void CTallyscopeApp::SetZoom(int percent) {
+    percent = std::clamp(percent, kZoomSteps[0], kZoomSteps[std::size(kZoomSteps) - 1]);
+    if (percent == m_zoom) return;
+    m_zoom = percent;
+    WriteProfileString("View", "Zoom", std::to_string(percent).c_str());
+    if (m_pDocManager == nullptr) return;
+    for (CDocTemplate* docTemplate : m_pDocManager->GetTemplates())
+        for (CDocument* document : docTemplate->GetDocuments())
+            for (CView* view : document->GetViews())
+                if (auto* playlistView = dynamic_cast<CTallyscopeView*>(view)) playlistView->m_list.SetZoom(percent);
+}
+
+void CTallyscopeApp::OnZoomIn() {
+    for (int step : kZoomSteps) {
+        if (step > m_zoom) {
+            SetZoom(step);
+            return;
+        }
+    }
+}
+
+void CTallyscopeApp::OnZoomOut() {
+    for (auto it = std::rbegin(kZoomSteps); it != std::rend(kZoomSteps); ++it) {
+        if (*it < m_zoom) {
+            SetZoom(*it);
+            return;
+        }
+    }
+}
+
+void CTallyscopeApp::OnUpdateZoomIn(CCmdUI* ui) { ui->Enable(m_zoom < kZoomSteps[std::size(kZoomSteps) - 1]); }
+
+void CTallyscopeApp::OnUpdateZoomOut(CCmdUI* ui) { ui->Enable(m_zoom > kZoomSteps[0]); }
 
 CTallyscopeApp::~CTallyscopeApp() {
     if (CSessionDocManager* manager = GetSessionDocManager()) manager->EndSession();

@@ -46,6 +46,7 @@ bool CTallyscopeView::DestroyWindow() {
     QObject::disconnect(m_selectionWatch);
     QObject::disconnect(m_currentWatch);
     m_strip = nullptr;  // goes with the view's widget
+    m_header = nullptr;
     // Id 0 means the timer never started.
     if (m_timerId != 0) KillTimer(m_timerId);
     m_timerId = 0;
@@ -60,12 +61,18 @@ void CTallyscopeView::OnInitialUpdate() {
     GetClientRect(&client);
     m_list.Create(WS_CHILD | WS_VISIBLE | WS_BORDER | LVS_REPORT, client, this, kListId);
     m_list.SetupColumns(this);
+    if (CTallyscopeApp* app = GetTallyscopeApp(); app != nullptr && app->Zoom() != 100) m_list.SetZoom(app->Zoom());
     if (m_hWnd != nullptr) {
         m_strip = new QLabel(m_hWnd);
         m_strip->setObjectName(QStringLiteral("freshness"));
         m_strip->setContentsMargins(4, 1, 4, 1);
         m_strip->setTextFormat(Qt::PlainText);
         m_strip->show();
+        m_header = new QLabel(m_hWnd);
+        m_header->setObjectName(QStringLiteral("nextEvent"));
+        m_header->setContentsMargins(4, 1, 4, 1);
+        m_header->setTextFormat(Qt::PlainText);
+        m_header->show();
         LayOut(client.Width(), client.Height());
     }
     if (QTreeView* tree = m_list.GetTreeView()) {
@@ -86,6 +93,7 @@ void CTallyscopeView::OnInitialUpdate() {
     m_initialized = 1;
     m_timerId = static_cast<unsigned int>(SetTimer(kCountdownTimer, 1000));
     UpdateFreshness();
+    UpdateNextEvent();
 }
 
 void CTallyscopeView::OnUpdate(CView*, LPARAM hint, CObject*) {
@@ -103,6 +111,7 @@ void CTallyscopeView::OnUpdate(CView*, LPARAM hint, CObject*) {
         }
     }
     UpdateFreshness();
+    UpdateNextEvent();
 }
 
 void CTallyscopeView::OnDraw(CDC*) {}
@@ -110,6 +119,7 @@ void CTallyscopeView::OnDraw(CDC*) {}
 void CTallyscopeView::OnTimer(UINT_PTR id) {
     m_list.AdvanceRunningRow(std::chrono::steady_clock::now());
     UpdateFreshness();
+    UpdateNextEvent();
     CView::OnTimer(id);
 }
 
@@ -119,10 +129,44 @@ void CTallyscopeView::OnSize(UINT type, int cx, int cy) {
 }
 
 void CTallyscopeView::LayOut(int cx, int cy) {
-    // The strip takes one line at the bottom; the list fills the rest.
-    const int strip = m_strip != nullptr ? std::min(cy, m_strip->sizeHint().height()) : 0;
-    if (m_list.GetSafeHwnd() != nullptr) m_list.MoveWindow(0, 0, cx, std::max(0, cy - strip), true);
+    // The header takes one line at the top, the strip one at the bottom;
+    // the list fills the rest.
+    const int header = m_header != nullptr ? std::min(cy, m_header->sizeHint().height()) : 0;
+    const int strip = m_strip != nullptr ? std::min(cy - header, m_strip->sizeHint().height()) : 0;
+    if (m_header != nullptr) m_header->setGeometry(0, 0, cx, header);
+    if (m_list.GetSafeHwnd() != nullptr) m_list.MoveWindow(0, header, cx, std::max(0, cy - header - strip), true);
     if (m_strip != nullptr) m_strip->setGeometry(0, std::max(0, cy - strip), cx, strip);
+}
+
+String CTallyscopeView::NextEventText() const {
+    if (m_list.GetSafeHwnd() == nullptr) return String();
+    const int running = m_list.runningRow();
+    const int count = m_list.GetItemCount();
+    // The list's running row is the last Running event it counted down;
+    // it counts only while that row is still marked running.
+    if (running < 0 || running >= count || !m_list.GetItemMark(running)) return "No event running";
+    if (running + 1 >= count) return "Next: none after the running event";
+    const Timecode& left = m_list.countdown();
+    const long long seconds = 3600LL * left.hh + 60LL * left.mm + left.ss;
+    QString text = QStringLiteral("Next: %1 '%2'")
+                       .arg(QString::fromUtf8(m_list.GetItemText(running + 1, kColumnId).GetString()),
+                            QString::fromUtf8(m_list.GetItemText(running + 1, kColumnTitle).GetString()));
+    if (seconds <= 0) {
+        text += QStringLiteral(", due now");
+    } else {
+        text += QStringLiteral(" in %1:%2:%3")
+                    .arg(seconds / 3600, 2, 10, QChar('0'))
+                    .arg((seconds / 60) % 60, 2, 10, QChar('0'))
+                    .arg(seconds % 60, 2, 10, QChar('0'));
+    }
+    return String(text.toUtf8().constData());
+}
+
+void CTallyscopeView::UpdateNextEvent() {
+    if (m_header == nullptr) return;
+    const QString text = QString::fromUtf8(NextEventText().GetString());
+    if (m_header->text() != text) m_header->setText(text);
+    if (m_header->toolTip() != text) m_header->setToolTip(text);
 }
 
 void CTallyscopeView::FillList() {

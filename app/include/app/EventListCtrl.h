@@ -65,6 +65,11 @@ public:
     // When the timer's last step was counted.
     std::chrono::steady_clock::time_point LastStep() const { return m_lastStep; }
 
+    // The list's font, row height and images at percent of their normal
+    // size (the header's font too). Column widths stay as they are.
+    void SetZoom(int percent);
+    int Zoom() const { return m_zoom; }
+
     int runningRow() const { return m_running.RunningRow(); }
     const Timecode& countdown() const { return m_running.Countdown(); }
 
@@ -74,6 +79,8 @@ protected:
 private:
     CImageList* m_imageList = nullptr;  // owned
     bool m_operatorScrolled = false;
+    int m_zoom = 100;
+    double m_basePointSize = 0;  // the list's own font size, read at the first zoom
     bool m_countdownGreyed = false;
     int m_greyedRow = -1;  // the row whose countdown cell is grey
     int m_warnSeconds = 30;

@@ -33,6 +33,11 @@
 #define ID_FILE_RECONNECT_NOW 32793
 // View > Commands: the panel of this run's trigger commands.
 #define ID_VIEW_COMMANDS 32794
+// View > Zoom In (Ctrl++), Zoom Out (Ctrl+-), Reset Zoom (Ctrl+0): the lists'
+// text size, 50 % to 400 %, remembered.
+#define ID_VIEW_ZOOM_IN 32795
+#define ID_VIEW_ZOOM_OUT 32796
+#define ID_VIEW_ZOOM_RESET 32797
 
 // Status-bar panes added by the main frame.
 #define ID_INDICATOR_CLOCK 59142

@@ -65,6 +65,17 @@ public:
     // their effect look at the new rows; a failure goes to the log.
     void PlaylistFetchEnded(CTallyscopeDoc* doc, bool ok, std::chrono::steady_clock::time_point started);
 
+    // The playlist windows' zoom in percent (50 to 400, the user setting
+    // View/Zoom): every list follows a change at once, new ones start at it.
+    static constexpr int kZoomSteps[] = {50, 67, 80, 90, 100, 110, 125, 150, 175, 200, 250, 300, 400};
+    int Zoom() const { return m_zoom; }
+    void SetZoom(int percent);
+    void OnZoomIn();
+    void OnZoomOut();
+    void OnZoomReset() { SetZoom(100); }
+    void OnUpdateZoomIn(CCmdUI* ui);
+    void OnUpdateZoomOut(CCmdUI* ui);
+
     // File > Reconnect Now (Ctrl+R).
     void OnReconnectNow();
     void OnUpdateReconnectNow(CCmdUI* ui);
@@ -115,6 +126,7 @@ private:
 
     CCommandJournal m_journal;
     std::unique_ptr<COperatorLog> m_operatorLog;
+    int m_zoom = 100;
 };
 
 // The application object, or null.

@@ -73,6 +73,13 @@ public:
     const std::set<std::string>& ChosenEvents() const { return m_chosen; }
     const std::string& LastChosenEvent() const { return m_lastChosen; }
 
+    // The header line: the event after the running one and the time to its
+    // start (the running event's countdown): "Next: EV2 'Title' in
+    // 00:03:22", "... due now" once the countdown has run out, "Next: none
+    // after the running event", or "No event running".
+    String NextEventText() const;
+    void UpdateNextEvent();
+
     // The strip's text, and whether the window says its data may be stale.
     String FreshnessText() const;
     bool IsStale() const { return !m_staleReason.isEmpty(); }
@@ -95,6 +102,7 @@ private:
     std::string m_lastChosen;        // the event of the operator's current row
     bool m_applying = false;         // the view itself changes the selection
     QLabel* m_strip = nullptr;       // owned by the view's widget
+    QLabel* m_header = nullptr;      // owned by the view's widget
     QString m_staleReason;           // empty while the rows are fresh
     QDateTime m_staleSince;
     QMetaObject::Connection m_selectionWatch;

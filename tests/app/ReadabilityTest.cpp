@@ -1,0 +1,110 @@
+// What helps the operator read a window from afar: the next event and the
+// time to its start above the rows, and a zoom that every list follows and
+// that comes back after a restart.
+#include <QFont>
+#include <QLabel>
+#include <QTreeView>
+
+#include "HttpTestServer.h"
+#include "PlaylistSupport.h"
+
+using apptest::EventSpec;
+using apptest::FirstView;
+using apptest::HttpTestServer;
+using apptest::OpenPlaylist;
+using apptest::PlaylistTest;
+using apptest::PlaylistXml;
+
+namespace {
+
+double ListPointSize(CTallyscopeView* view) { return view->m_list.GetTreeView()->font().pointSizeF(); }
+
+}  // namespace
+
+TEST_F(PlaylistTest, TheHeaderNamesTheNextEventAndTheTimeToItsStart) {
+    HttpTestServer server;
+    EventSpec running{"EV2", "10", "Running"};
+    running.durationSeconds = 75;
+    server.Set("/main.xml", PlaylistXml({{"EV1"}, running, {"EV3"}}));
+    CTallyscopeApp app;
+    ASSERT_TRUE(app.InitInstance());
+    CTallyscopeDoc* doc = OpenPlaylist(app, server.Url("/main.xml"));
+    CTallyscopeView* view = FirstView(doc);
+    ASSERT_NE(view, nullptr);
+    auto* header = view->m_hWnd->findChild<QLabel*>("nextEvent");
+    ASSERT_NE(header, nullptr);
+    EXPECT_EQ(header->text().toStdString(), "Next: EV3 'Title EV3' in 00:01:15");
+    // The header sits above the list, the freshness strip below it.
+    EXPECT_LE(header->geometry().bottom(), view->m_list.GetTreeView()->geometry().top());
+
+    view->m_list.TickRunningRow(74);
+    view->UpdateNextEvent();
+    EXPECT_EQ(header->text().toStdString(), "Next: EV3 'Title EV3' in 00:00:01");
+    // Past zero the next event is due.
+    view->m_list.TickRunningRow(2);
+    view->UpdateNextEvent();
+    EXPECT_EQ(header->text().toStdString(), "Next: EV3 'Title EV3', due now");
+
+    // The last event running: nothing after it; none running: said so.
+    server.Set("/main.xml", PlaylistXml({{"EV1"}, {"EV3", "10", "Running"}}));
+    doc->Refresh();
+    ASSERT_TRUE(apptest::WaitForFetches(app));
+    EXPECT_EQ(header->text().toStdString(), "Next: none after the running event");
+    server.Set("/main.xml", PlaylistXml({{"EV1"}, {"EV3"}}));
+    doc->Refresh();
+    ASSERT_TRUE(apptest::WaitForFetches(app));
+    EXPECT_EQ(header->text().toStdString(), "No event running");
+}
+
+TEST_F(PlaylistTest, TheZoomScalesEveryListWithinItsBoundsAndComesBackAfterARestart) {
+    HttpTestServer server;
+    server.Set("/a.xml", PlaylistXml({{"EV1"}}));
+    server.Set("/b.xml", PlaylistXml({{"EV2"}}));
+    double normal = 0;
+    {
+        CTallyscopeApp app;
+        ASSERT_TRUE(app.InitInstance());
+        EXPECT_EQ(app.Zoom(), 100);
+        CTallyscopeView* a = FirstView(OpenPlaylist(app, server.Url("/a.xml")));
+        ASSERT_NE(a, nullptr);
+        normal = ListPointSize(a);
+        ASSERT_GT(normal, 0);
+        CMainFrame* frame = app.GetMainFrame();
+        ASSERT_TRUE(AfxExecuteCommand(frame, ID_VIEW_ZOOM_IN));
+        ASSERT_TRUE(AfxExecuteCommand(frame, ID_VIEW_ZOOM_IN));
+        EXPECT_EQ(app.Zoom(), 125);
+        EXPECT_DOUBLE_EQ(ListPointSize(a), normal * 1.25);
+        EXPECT_EQ(a->m_list.GetTreeView()->iconSize(), QSize(20, 20));
+        // A window opened now starts at the zoom.
+        CTallyscopeView* b = FirstView(OpenPlaylist(app, server.Url("/b.xml")));
+        ASSERT_NE(b, nullptr);
+        EXPECT_DOUBLE_EQ(ListPointSize(b), normal * 1.25);
+        // The bounds: 400 % at most, 50 % at least.
+        for (int i = 0; i < 20; ++i) app.OnZoomIn();
+        EXPECT_EQ(app.Zoom(), 400);
+        EXPECT_FALSE(AfxIsCommandEnabled(frame, ID_VIEW_ZOOM_IN));
+        EXPECT_DOUBLE_EQ(ListPointSize(a), normal * 4);
+        for (int i = 0; i < 20; ++i) app.OnZoomOut();
+        EXPECT_EQ(app.Zoom(), 50);
+        EXPECT_FALSE(AfxIsCommandEnabled(frame, ID_VIEW_ZOOM_OUT));
+        EXPECT_TRUE(AfxIsCommandEnabled(frame, ID_VIEW_ZOOM_IN));
+        EXPECT_DOUBLE_EQ(ListPointSize(b), normal * 0.5);
+        ASSERT_TRUE(AfxExecuteCommand(frame, ID_VIEW_ZOOM_RESET));
+        EXPECT_DOUBLE_EQ(ListPointSize(a), normal);
+        app.SetZoom(175);
+    }
+    {
+        // The next run starts at the zoom the operator left.
+        CTallyscopeApp app;
+        ASSERT_TRUE(app.InitInstance());
+        EXPECT_EQ(app.Zoom(), 175);
+        CTallyscopeView* a = FirstView(OpenPlaylist(app, server.Url("/a.xml")));
+        ASSERT_NE(a, nullptr);
+        EXPECT_DOUBLE_EQ(ListPointSize(a), normal * 1.75);
+        // A value out of bounds in the settings is brought inside them.
+        ASSERT_TRUE(app.WriteProfileString("View", "Zoom", "5000"));
+    }
+    CTallyscopeApp again;
+    ASSERT_TRUE(again.InitInstance());
+    EXPECT_EQ(again.Zoom(), 400);
+}
