@@ -37,6 +37,7 @@ void RegisterStrings() {
     AfxSetResourceString(ID_VIEW_ZOOM_IN, "Larger text in the playlist windows\nZoom In");
     AfxSetResourceString(ID_VIEW_ZOOM_OUT, "Smaller text in the playlist windows\nZoom Out");
     AfxSetResourceString(ID_VIEW_ZOOM_RESET, "Text of the normal size in the playlist windows\nReset Zoom");
+    AfxSetResourceString(ID_VIEW_FIT_COLUMNS, "Size the columns to their contents\nFit Columns");
     AfxSetResourceString(ID_VIEW_COMMANDS, "Show or hide the panel of this run's trigger commands\nCommands");
     AfxSetResourceString(ID_VIEW_CLEAR_CHOICE, "Forget the selection; follow the running event again\nClear Choice");
     AfxSetResourceString(ID_FILE_CLOSE, "Close the active document\nClose");
@@ -100,6 +101,7 @@ void RegisterMenus() {
                            M::Item("C&ommands", ID_VIEW_COMMANDS), M::Separator(),
                            M::Item("Zoom &In\tCtrl++", ID_VIEW_ZOOM_IN), M::Item("Zoom O&ut\tCtrl+-", ID_VIEW_ZOOM_OUT),
                            M::Item("&Reset Zoom\tCtrl+0", ID_VIEW_ZOOM_RESET), M::Separator(),
+                           M::Item("&Fit Columns", ID_VIEW_FIT_COLUMNS),
                            M::Item("&Clear Choice\tEsc", ID_VIEW_CLEAR_CHOICE)}),
         M::Popup("&Window", {M::Item("&New Window", ID_WINDOW_NEW), M::Item("&Cascade", ID_WINDOW_CASCADE),
                              M::Item("&Tile", ID_WINDOW_TILE_HORZ), M::Item("&Arrange Icons", ID_WINDOW_ARRANGE)}),

@@ -1,5 +1,6 @@
 #include "app/TallyscopeView.h"
 
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QTreeView>
@@ -38,11 +39,14 @@ CTallyscopeView::CTallyscopeView() {
     MapCommand(ID_QUOR_SERVER_CHANGE, &CTallyscopeView::OnQuorServerChange);
     MapCommand(ID_VIEW_CLEAR_CHOICE, &CTallyscopeView::OnClearChoice);
     MapCommandUI(ID_VIEW_CLEAR_CHOICE, &CTallyscopeView::OnUpdateClearChoice);
+    MapCommand(ID_VIEW_FIT_COLUMNS, &CTallyscopeView::OnFitColumns);
+    MapCommandUI(ID_VIEW_FIT_COLUMNS, &CTallyscopeView::OnUpdateFitColumns);
 }
 
 CTallyscopeDoc* CTallyscopeView::GetDocument() const { return dynamic_cast<CTallyscopeDoc*>(m_pDocument); }
 
 bool CTallyscopeView::DestroyWindow() {
+    QObject::disconnect(m_resizeWatch);
     QObject::disconnect(m_selectionWatch);
     QObject::disconnect(m_currentWatch);
     m_strip = nullptr;  // goes with the view's widget
@@ -76,6 +80,11 @@ void CTallyscopeView::OnInitialUpdate() {
         LayOut(client.Width(), client.Height());
     }
     if (QTreeView* tree = m_list.GetTreeView()) {
+        // A width changed by anyone but the view itself is the operator's
+        // (a drag, or a double-click on a divider).
+        m_resizeWatch = QObject::connect(tree->header(), &QHeaderView::sectionResized, tree, [this] {
+            if (!m_settingColumns) SaveColumns();
+        });
         // Every selection change outside the view's own rebuild is the
         // operator's (or a caller's acting for them).
         m_selectionWatch = QObject::connect(tree->selectionModel(), &QItemSelectionModel::selectionChanged, tree,
@@ -185,7 +194,65 @@ void CTallyscopeView::FillList() {
     m_list.TruncateRows(row);
     m_applying = false;
     ApplySelection();
+    if (!m_columnsRestored && !root.IsNull()) RestoreColumns();
 }
+
+String CTallyscopeView::ColumnsKey() const {
+    const CTallyscopeDoc* doc = GetDocument();
+    if (doc == nullptr || doc->m_root.IsNull()) return String();
+    const CSessionDocManager* manager = GetSessionDocManager();
+    QString key = QStringLiteral("%1|%2").arg(
+        manager != nullptr ? QString::fromUtf8(manager->StudioName().GetString()) : QString(),
+        QString::fromUtf8(ReadPlaylistName(doc->m_root).GetString()));
+    // The settings file reads a slash as a group.
+    key.replace(QChar('/'), QChar('_')).replace(QChar('\\'), QChar('_'));
+    return String(key.toUtf8().constData());
+}
+
+void CTallyscopeView::RestoreColumns() {
+    m_columnsRestored = true;
+    CTallyscopeApp* app = GetTallyscopeApp();
+    const String key = ColumnsKey();
+    if (app == nullptr || key.IsEmpty()) return;
+    const QStringList widths =
+        QString::fromUtf8(app->GetProfileString("Columns", key, "").GetString()).split(QChar(','), Qt::SkipEmptyParts);
+    if (widths.size() != m_list.GetColumnCount()) return;  // none saved, or from another layout
+    m_settingColumns = true;
+    for (int column = 0; column < widths.size(); ++column) {
+        bool ok = false;
+        const int width = widths[column].toInt(&ok);
+        if (ok && width >= 0 && width <= 10000) m_list.SetColumnWidth(column, width);
+    }
+    m_settingColumns = false;
+}
+
+void CTallyscopeView::SaveColumns() {
+    CTallyscopeApp* app = GetTallyscopeApp();
+    const String key = ColumnsKey();
+    if (app == nullptr || key.IsEmpty()) return;
+    QStringList widths;
+    for (int column = 0; column < m_list.GetColumnCount(); ++column)
+        widths << QString::number(m_list.GetColumnWidth(column));
+    app->WriteProfileString("Columns", key, widths.join(QChar(',')).toUtf8().constData());
+    // The operator's widths now count, not ones saved before.
+    m_columnsRestored = true;
+}
+
+void CTallyscopeView::OnFitColumns() {
+    QTreeView* tree = m_list.GetTreeView();
+    if (tree == nullptr) return;
+    m_settingColumns = true;
+    for (int column = 1; column < m_list.GetColumnCount(); ++column) {
+        tree->resizeColumnToContents(column);
+        // Never narrower than the heading.
+        const int heading = tree->header()->sectionSizeHint(column);
+        if (m_list.GetColumnWidth(column) < heading) m_list.SetColumnWidth(column, heading);
+    }
+    m_settingColumns = false;
+    SaveColumns();
+}
+
+void CTallyscopeView::OnUpdateFitColumns(CCmdUI* ui) { ui->Enable(m_list.GetSafeHwnd() != nullptr); }
 
 void CTallyscopeView::ApplySelection() {
     if (m_list.GetSafeHwnd() == nullptr) return;

@@ -3,6 +3,7 @@
 // that comes back after a restart.
 #include <QFont>
 #include <QLabel>
+#include <QHeaderView>
 #include <QTreeView>
 
 #include "HttpTestServer.h"
@@ -107,4 +108,74 @@ TEST_F(PlaylistTest, TheZoomScalesEveryListWithinItsBoundsAndComesBackAfterARest
     CTallyscopeApp again;
     ASSERT_TRUE(again.InitInstance());
     EXPECT_EQ(again.Zoom(), 400);
+}
+
+TEST_F(PlaylistTest, ColumnWidthsTheOperatorSetComeBackForThatPlaylist) {
+    HttpTestServer server;
+    server.Set("/main.xml", PlaylistXml({{"EV1"}, {"EV2"}}, "Main"));
+    server.Set("/other.xml", PlaylistXml({{"EV3"}}, "Other"));
+    int ruleWidth = 0;
+    {
+        CTallyscopeApp app;
+        ASSERT_TRUE(app.InitInstance());
+        CTallyscopeView* view = FirstView(OpenPlaylist(app, server.Url("/main.xml")));
+        ASSERT_NE(view, nullptr);
+        ruleWidth = view->m_list.GetColumnWidth(kColumnTitle);
+        // The operator drags the Title divider.
+        view->m_list.GetTreeView()->header()->resizeSection(kColumnTitle, ruleWidth + 77);
+        EXPECT_EQ(view->m_list.GetColumnWidth(kColumnTitle), ruleWidth + 77);
+    }
+    CTallyscopeApp app;
+    ASSERT_TRUE(app.InitInstance());
+    CTallyscopeView* main = FirstView(OpenPlaylist(app, server.Url("/main.xml")));
+    CTallyscopeView* other = FirstView(OpenPlaylist(app, server.Url("/other.xml")));
+    ASSERT_NE(main, nullptr);
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(main->m_list.GetColumnWidth(kColumnTitle), ruleWidth + 77);
+    // Another playlist keeps the usual rule.
+    EXPECT_EQ(other->m_list.GetColumnWidth(kColumnTitle), ruleWidth);
+    // Later fetches leave the operator's widths alone.
+    main->m_list.GetTreeView()->header()->resizeSection(kColumnTitle, ruleWidth + 5);
+    main->GetDocument()->Refresh();
+    ASSERT_TRUE(apptest::WaitForFetches(app));
+    EXPECT_EQ(main->m_list.GetColumnWidth(kColumnTitle), ruleWidth + 5);
+}
+
+TEST_F(PlaylistTest, FitColumnsAndADividerDoubleClickShowWholeTexts) {
+    HttpTestServer server;
+    server.Set("/main.xml", PlaylistXml({{"EV1"}, {"EV2"}}, "Main"));
+    CTallyscopeApp app;
+    ASSERT_TRUE(app.InitInstance());
+    CTallyscopeDoc* doc = OpenPlaylist(app, server.Url("/main.xml"));
+    CTallyscopeView* view = FirstView(doc);
+    ASSERT_NE(view, nullptr);
+    QTreeView* tree = view->m_list.GetTreeView();
+    const QFontMetrics metrics(tree->font());
+    const int startText = metrics.horizontalAdvance(QString::fromUtf8(view->m_list.GetItemText(0, kColumnStartTime).GetString()));
+    // The narrow window of the usual rule cuts the start time.
+    view->GetParentFrame()->m_hWnd->resize(500, 300);
+    guitest::RunLoopFor(20);
+    tree->header()->resizeSection(kColumnStartTime, 40);
+    ASSERT_LT(view->m_list.GetColumnWidth(kColumnStartTime), startText);
+
+    // A double-click on the divider fits that column alone.
+    const int titleBefore = view->m_list.GetColumnWidth(kColumnTitle);
+    emit tree->header()->sectionHandleDoubleClicked(kColumnStartTime);
+    EXPECT_GE(view->m_list.GetColumnWidth(kColumnStartTime), startText);
+    EXPECT_EQ(view->m_list.GetColumnWidth(kColumnTitle), titleBefore);
+
+    tree->header()->resizeSection(kColumnStartTime, 40);
+    tree->header()->resizeSection(kColumnId, 10);
+    ASSERT_TRUE(AfxExecuteCommand(app.GetMainFrame(), ID_VIEW_FIT_COLUMNS));
+    for (int row = 0; row < view->m_list.GetItemCount(); ++row) {
+        for (int column = 1; column < view->m_list.GetColumnCount(); ++column) {
+            const QString text = QString::fromUtf8(view->m_list.GetItemText(row, column).GetString());
+            EXPECT_GE(view->m_list.GetColumnWidth(column), metrics.horizontalAdvance(text))
+                << "row " << row << " column " << column;
+        }
+    }
+    // Headings stay whole too.
+    EXPECT_GE(view->m_list.GetColumnWidth(kColumnId), tree->header()->sectionSizeHint(kColumnId));
+    // What was fitted is what comes back.
+    EXPECT_EQ(std::string(app.GetProfileString("Columns", view->ColumnsKey(), "")).empty(), false);
 }

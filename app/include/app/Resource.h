@@ -38,6 +38,8 @@
 #define ID_VIEW_ZOOM_IN 32795
 #define ID_VIEW_ZOOM_OUT 32796
 #define ID_VIEW_ZOOM_RESET 32797
+// View > Fit Columns: the active window's columns sized to their contents.
+#define ID_VIEW_FIT_COLUMNS 32798
 
 // Status-bar panes added by the main frame.
 #define ID_INDICATOR_CLOCK 59142

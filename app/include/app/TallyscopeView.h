@@ -80,6 +80,15 @@ public:
     String NextEventText() const;
     void UpdateNextEvent();
 
+    // Column widths the operator set (dragged, a double-click on a header
+    // divider, Fit Columns) are kept in the user settings per studio and
+    // playlist name, and come back when the window next shows that playlist.
+    // Until then the widths follow the usual rule.
+    String ColumnsKey() const;
+    // View > Fit Columns: every column as wide as its contents and heading.
+    void OnFitColumns();
+    void OnUpdateFitColumns(CCmdUI* ui);
+
     // The strip's text, and whether the window says its data may be stale.
     String FreshnessText() const;
     bool IsStale() const { return !m_staleReason.isEmpty(); }
@@ -97,6 +106,8 @@ private:
     // The selection changed outside a rebuild: the operator's choice.
     void TakeChoice();
     void LayOut(int cx, int cy);
+    void RestoreColumns();
+    void SaveColumns();
 
     std::set<std::string> m_chosen;  // event ids the operator selected
     std::string m_lastChosen;        // the event of the operator's current row
@@ -105,6 +116,9 @@ private:
     QLabel* m_header = nullptr;      // owned by the view's widget
     QString m_staleReason;           // empty while the rows are fresh
     QDateTime m_staleSince;
+    bool m_columnsRestored = false;  // the saved widths were looked for
+    bool m_settingColumns = false;   // the view itself changes the widths
+    QMetaObject::Connection m_resizeWatch;
     QMetaObject::Connection m_selectionWatch;
     QMetaObject::Connection m_currentWatch;
 };
