@@ -1,13 +1,17 @@
 #include "app/MainFrm.h"
 
 #include <QFrame>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMainWindow>
+#include <QMdiArea>
+#include <QScreen>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 #include "app/Resource.h"
 #include "framework/Afx.h"
+#include "framework/WinApp.h"
 
 namespace {
 
@@ -43,7 +47,95 @@ int CMainFrame::OnCreate(CREATESTRUCT* cs) {
     m_wndStatusBar.SetPaneClickHandler(kAggrLinkPane, [this] { ShowLinkDetail(kAggrLinkPane); });
     m_wndStatusBar.SetPaneClickHandler(kStudioLinkPane, [this] { ShowLinkDetail(kStudioLinkPane); });
     if (auto* window = qobject_cast<QMainWindow*>(m_hWnd)) m_commands.Create(window);
+    RestorePlacement();
     return 0;
+}
+
+namespace {
+
+// "Placement/<screen name> <width>x<height>": one place per screen.
+String PlacementKey(const QScreen* screen) {
+    QString key = QStringLiteral("%1 %2x%3")
+                      .arg(screen->name(), QString::number(screen->geometry().width()),
+                           QString::number(screen->geometry().height()));
+    key.replace(QChar('/'), QChar('_')).replace(QChar('\\'), QChar('_'));
+    return String(key.toUtf8().constData());
+}
+
+QScreen* ScreenOf(const QWidget* window) {
+    QScreen* screen = window != nullptr ? window->screen() : nullptr;
+    return screen != nullptr ? screen : QGuiApplication::primaryScreen();
+}
+
+}  // namespace
+
+void CMainFrame::RestorePlacement() {
+    CWinApp* app = AfxGetApp();
+    QScreen* screen = ScreenOf(m_hWnd);
+    if (app == nullptr || screen == nullptr || m_hWnd == nullptr) return;
+    const QRect area = screen->availableGeometry();
+    const QStringList parts = QString::fromUtf8(app->GetProfileString("Placement", PlacementKey(screen), "").GetString())
+                                  .split(QChar(','));
+    QRect place;
+    if (parts.size() == 4) {
+        bool ok[4] = {};
+        place = QRect(parts[0].toInt(&ok[0]), parts[1].toInt(&ok[1]), parts[2].toInt(&ok[2]), parts[3].toInt(&ok[3]));
+        if (!(ok[0] && ok[1] && ok[2] && ok[3]) || place.width() < 200 || place.height() < 150) place = QRect();
+    }
+    if (!place.isValid() && area.width() >= 1600 && area.height() >= 900) {
+        const QSize size(area.width() * 9 / 10, area.height() * 9 / 10);
+        place = QRect(area.topLeft() + QPoint((area.width() - size.width()) / 2, (area.height() - size.height()) / 2),
+                      size);
+    }
+    if (!place.isValid()) return;
+    // Inside the area, whatever was saved.
+    place.setSize(place.size().boundedTo(area.size()));
+    place.moveLeft(std::clamp(place.left(), area.left(), area.right() - place.width() + 1));
+    place.moveTop(std::clamp(place.top(), area.top(), area.bottom() - place.height() + 1));
+    m_hWnd->resize(place.size());
+    m_hWnd->move(place.topLeft());
+}
+
+void CMainFrame::SavePlacement() {
+    CWinApp* app = AfxGetApp();
+    if (app == nullptr || m_hWnd == nullptr || m_wall || m_hWnd->isFullScreen() || m_hWnd->isMinimized()) return;
+    QScreen* screen = ScreenOf(m_hWnd);
+    if (screen == nullptr) return;
+    const QRect place(m_hWnd->pos(), m_hWnd->size());
+    const QString text = QStringLiteral("%1,%2,%3,%4").arg(place.x()).arg(place.y()).arg(place.width()).arg(place.height());
+    app->WriteProfileString("Placement", PlacementKey(screen), text.toUtf8().constData());
+}
+
+void CMainFrame::OnClose() {
+    SavePlacement();
+    CMDIFrameWnd::OnClose();
+}
+
+void CMainFrame::EnterWallMode(QScreen* screen) {
+    if (m_hWnd == nullptr) return;
+    if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+    m_wall = true;
+    ShowControlBar(&m_wndToolBar, false);
+    if (screen != nullptr) {
+        m_hWnd->setScreen(screen);
+        m_hWnd->setGeometry(screen->geometry());
+    }
+    m_hWnd->showFullScreen();
+    if (QMdiArea* area = GetMDIClient()) {
+        // Tiled again whenever the area changes size (the full-screen switch
+        // included): nothing is ever hidden behind another window.
+        area->installEventFilter(&m_wallTiler);
+        m_wallTiler.m_frame = this;
+    }
+}
+
+bool CMainFrame::WallTiler::eventFilter(QObject* watched, QEvent* event) {
+    // After the area has laid out its new size: the filter runs before it.
+    if (event->type() == QEvent::Resize && m_frame != nullptr && m_frame->InWallMode()) {
+        CMainFrame* frame = m_frame;
+        QMetaObject::invokeMethod(watched, [frame] { frame->MDITile(true); }, Qt::QueuedConnection);
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void CMainFrame::SetMessagePane(const char* text) { m_wndStatusBar.SetPaneText(kMessagePane, text, true); }

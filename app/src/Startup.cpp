@@ -4,6 +4,8 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QStringList>
 #include <QPixmap>
 #include <QWidget>
@@ -42,6 +44,10 @@ void PrintUsage() {
                "      --screenshot=FILE     save the main window as a PNG image, then exit\n"
                "                            (after SECONDS with --quit-after, else at once)\n"
                "      --quit-after=SECONDS  exit after that many seconds (0 to 86400)\n"
+               "      --wall                a wall display: full screen, no toolbar, the\n"
+               "                            playlist windows tiled\n"
+               "      --screen=N            with --wall, the screen to fill (0 is the first;\n"
+               "                            the primary screen when there is no screen N)\n"
                "\n"
                "Values may also follow as the next argument (--studio NAME).\n"
                "\n"
@@ -79,6 +85,8 @@ struct StartupOptions {
     bool hasScreenshot = false;
     std::string screenshot;
     double quitAfter = -1;  // below 0: no time limit
+    bool wall = false;
+    int screen = -1;  // below 0: the primary screen
 };
 
 // Reads the command line before any QApplication exists, so that --help and
@@ -94,8 +102,10 @@ int ParseStartupOptions(int argc, char** argv, StartupOptions& out) {
     const QCommandLineOption studio(QStringLiteral("studio"), QString(), QStringLiteral("NAME"));
     const QCommandLineOption screenshot(QStringLiteral("screenshot"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption quitAfter(QStringLiteral("quit-after"), QString(), QStringLiteral("SECONDS"));
+    const QCommandLineOption wall(QStringLiteral("wall"));
+    const QCommandLineOption screenNumber(QStringLiteral("screen"), QString(), QStringLiteral("N"));
     QCommandLineParser parser;
-    parser.addOptions({help, version, connect, studio, screenshot, quitAfter});
+    parser.addOptions({help, version, connect, studio, screenshot, quitAfter, wall, screenNumber});
     if (!parser.parse(args)) {
         const QStringList unknown = parser.unknownOptionNames();
         if (!unknown.isEmpty()) {
@@ -136,6 +146,13 @@ int ParseStartupOptions(int argc, char** argv, StartupOptions& out) {
         out.quitAfter = std::strtod(text.c_str(), &end);
         if (text.empty() || end == nullptr || *end != '\0' || !(out.quitAfter >= 0 && out.quitAfter <= 86400))
             return BadCommandLine("--quit-after takes a number of seconds (0 to 86400)");
+    }
+    out.wall = parser.isSet(wall);
+    if (parser.isSet(screenNumber)) {
+        bool ok = false;
+        out.screen = parser.value(screenNumber).toInt(&ok);
+        if (!ok || out.screen < 0 || out.screen > 63) return BadCommandLine("--screen takes a screen number (0 to 63)");
+        if (!out.wall) return BadCommandLine("--screen needs --wall");
     }
     return -1;
 }
@@ -183,6 +200,17 @@ int TallyscopeMain(int argc, char** argv) {
                 // trying until its session is up.
                 manager->m_retryOpenUntilUp = connect;
             }
+        }
+        if (options.wall) {
+            // First of the start-up steps: the wall layout before the session.
+            QTimer::singleShot(0, &qapp, [&app, n = options.screen] {
+                CMainFrame* frame = app.GetMainFrame();
+                if (frame == nullptr) return;
+                const QList<QScreen*> screens = QGuiApplication::screens();
+                if (n >= static_cast<int>(screens.size()))
+                    std::fprintf(stderr, "tallyscope: there is no screen %d; using the primary screen\n", n);
+                frame->EnterWallMode(n >= 0 && n < static_cast<int>(screens.size()) ? screens[n] : nullptr);
+            });
         }
         if (connect) {
             // Once the loop runs, so the main window is up first; the Open

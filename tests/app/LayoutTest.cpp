@@ -3,6 +3,8 @@
 // size, at a desk's size and at a wall's.
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QScreen>
+#include <QSettings>
 
 #include "PlaylistSupport.h"
 
@@ -70,3 +72,60 @@ TEST_P(LayoutTest, TileAndCascadeKeepEveryWindowInsideTheArea) {
 }
 
 INSTANTIATE_TEST_SUITE_P(DeskAndWall, LayoutTest, ::testing::Values(QSize(1280, 720), QSize(3840, 2160)));
+
+TEST_F(AppTest, TheMainWindowComesBackWhereItWasOnThatScreenAndInsideIt) {
+    {
+        CTallyscopeApp app;
+        ASSERT_TRUE(app.InitInstance());
+        CMainFrame* frame = app.GetMainFrame();
+        frame->m_hWnd->resize(640, 480);
+        frame->m_hWnd->move(30, 40);
+        frame->SavePlacement();
+    }
+    {
+        CTallyscopeApp app;
+        ASSERT_TRUE(app.InitInstance());
+        QWidget* window = app.GetMainFrame()->m_hWnd;
+        EXPECT_EQ(window->size(), QSize(640, 480));
+        EXPECT_EQ(window->pos(), QPoint(30, 40));
+        // A place saved on a larger screen, or garbage, is brought inside.
+        app.WriteProfileString("Placement", "unused", "1,2,3,4");
+        const QString key = QStringLiteral("%1 %2x%3")
+                                .arg(window->screen()->name())
+                                .arg(window->screen()->geometry().width())
+                                .arg(window->screen()->geometry().height());
+        app.WriteProfileString("Placement", key.toUtf8().constData(), "9000,9000,5000,4000");
+    }
+    CTallyscopeApp app;
+    ASSERT_TRUE(app.InitInstance());
+    QWidget* window = app.GetMainFrame()->m_hWnd;
+    const QRect area = window->screen()->availableGeometry();
+    EXPECT_TRUE(area.contains(QRect(window->pos(), window->size()))) << window->x() << "," << window->y();
+    EXPECT_EQ(window->size(), area.size());
+}
+
+TEST_F(AppTest, AWallDisplayFillsItsScreenWithoutToolbarAndKeepsWindowsTiled) {
+    CTallyscopeApp app;
+    ASSERT_TRUE(app.InitInstance());
+    CMainFrame* frame = app.GetMainFrame();
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(AfxExecuteCommand(frame, ID_FILE_NEW));
+    frame->EnterWallMode(nullptr);
+    guitest::RunLoopFor(50);
+    EXPECT_TRUE(frame->InWallMode());
+    EXPECT_TRUE(frame->m_hWnd->isFullScreen());
+    EXPECT_FALSE(frame->m_wndToolBar.m_hWnd->isVisible());
+    EXPECT_EQ(frame->m_hWnd->geometry(), frame->m_hWnd->screen()->geometry());
+    const QRect area = frame->GetMDIClient()->viewport()->rect();
+    std::vector<QRect> rects = WindowRects(frame);
+    ASSERT_EQ(rects.size(), 3u);
+    for (size_t i = 0; i < rects.size(); ++i) {
+        EXPECT_TRUE(Inside(rects[i], area));
+        for (size_t j = i + 1; j < rects.size(); ++j) EXPECT_FALSE(rects[i].intersects(rects[j]));
+    }
+    // A wall's place is the screen, not one to remember.
+    frame->SavePlacement();
+    EXPECT_TRUE(std::string(app.GetProfileString("Placement", "x", "")).empty());
+    QSettings settings(QSettings::UserScope, "Local AppWizard-Generated Applications", "Tallyscope");
+    settings.beginGroup("Placement");
+    EXPECT_TRUE(settings.childKeys().isEmpty()) << settings.childKeys().join(",").toStdString() << " in " << settings.fileName().toStdString();
+}

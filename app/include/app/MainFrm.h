@@ -13,6 +13,8 @@
 #include "framework/FrameWnd.h"
 
 
+class QScreen;
+
 class CMainFrame : public CMDIFrameWnd {
 public:
     // The status bar's panes, in order.
@@ -39,6 +41,21 @@ public:
     void ShowLinkDetail(int pane);
     QFrame* LinkDetailPopup() const { return m_linkPopup; }
 
+    // The place of the main window is kept per screen (its name and size)
+    // in the user settings when the window closes, and taken back at the
+    // next start on that screen, inside its available area. On a screen
+    // seen for the first time the window takes the framework's size, or
+    // nine tenths of a screen of at least 1600x900.
+    void OnClose() override;
+    void RestorePlacement();
+    void SavePlacement();
+
+    // The wall display: full screen on screen (the primary screen when
+    // null), without the toolbar; session start tiles the windows as usual
+    // and they are tiled again whenever the area changes size.
+    void EnterWallMode(QScreen* screen);
+    bool InWallMode() const { return m_wall; }
+
     void OnUpdateClock(CCmdUI* ui);
     // View > Commands: shows or hides the Commands panel.
     void OnViewCommands();
@@ -53,6 +70,13 @@ private:
 
     QPointer<QFrame> m_linkPopup;  // owned by the main window; null when closed
     int m_popupPane = -1;
+    bool m_wall = false;
+    // Re-tiles the windows of a wall display when its area changes size.
+    struct WallTiler : QObject {
+        bool eventFilter(QObject* watched, QEvent* event) override;
+        CMainFrame* m_frame = nullptr;
+    };
+    WallTiler m_wallTiler;
     String m_aggrDetail;
     String m_studioDetail;
 };

@@ -9,6 +9,7 @@
 //   tallyscope --studio NAME      answer the studio dialog with NAME
 //   tallyscope --screenshot FILE  save the main window as a PNG before ending
 //   tallyscope --quit-after SECS  end after SECS seconds
+//   tallyscope --wall [--screen N] full screen, no toolbar, windows tiled
 #pragma once
 
 int TallyscopeMain(int argc, char** argv);
