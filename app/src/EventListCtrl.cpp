@@ -50,6 +50,9 @@ void CEventListCtrl::SetZoom(int percent) {
     }
     const int icon = std::max(8, 16 * percent / 100);
     if (tree->iconSize() != QSize(icon, icon)) tree->setIconSize(QSize(icon, icon));
+    // The image column grows with its image (20 at the normal size).
+    const int imageColumn = std::max(20, icon + 4);
+    if (GetColumnWidth(0) < imageColumn || (percent <= 100 && GetColumnWidth(0) > 20)) SetColumnWidth(0, imageColumn);
 }
 
 void CEventListCtrl::SetCountdownThresholds(int warnSeconds, int alarmSeconds) {

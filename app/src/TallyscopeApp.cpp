@@ -69,7 +69,7 @@ void CTallyscopeApp::SetZoom(int percent) {
     for (CDocTemplate* docTemplate : m_pDocManager->GetTemplates())
         for (CDocument* document : docTemplate->GetDocuments())
             for (CView* view : document->GetViews())
-                if (auto* playlistView = dynamic_cast<CTallyscopeView*>(view)) playlistView->m_list.SetZoom(percent);
+                if (auto* playlistView = dynamic_cast<CTallyscopeView*>(view)) playlistView->SetZoom(percent);
 }
 
 void CTallyscopeApp::OnZoomIn() {

@@ -1,6 +1,7 @@
 #include "app/TallyscopeView.h"
 
 #include <QHeaderView>
+#include <QFont>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QTreeView>
@@ -65,7 +66,6 @@ void CTallyscopeView::OnInitialUpdate() {
     GetClientRect(&client);
     m_list.Create(WS_CHILD | WS_VISIBLE | WS_BORDER | LVS_REPORT, client, this, kListId);
     m_list.SetupColumns(this);
-    if (CTallyscopeApp* app = GetTallyscopeApp(); app != nullptr && app->Zoom() != 100) m_list.SetZoom(app->Zoom());
     if (m_hWnd != nullptr) {
         m_strip = new QLabel(m_hWnd);
         m_strip->setObjectName(QStringLiteral("freshness"));
@@ -79,6 +79,7 @@ void CTallyscopeView::OnInitialUpdate() {
         m_header->show();
         LayOut(client.Width(), client.Height());
     }
+    if (CTallyscopeApp* app = GetTallyscopeApp(); app != nullptr && app->Zoom() != 100) SetZoom(app->Zoom());
     if (QTreeView* tree = m_list.GetTreeView()) {
         // A width changed by anyone but the view itself is the operator's
         // (a drag, or a double-click on a divider).
@@ -145,6 +146,23 @@ void CTallyscopeView::LayOut(int cx, int cy) {
     if (m_header != nullptr) m_header->setGeometry(0, 0, cx, header);
     if (m_list.GetSafeHwnd() != nullptr) m_list.MoveWindow(0, header, cx, std::max(0, cy - header - strip), true);
     if (m_strip != nullptr) m_strip->setGeometry(0, std::max(0, cy - strip), cx, strip);
+}
+
+void CTallyscopeView::SetZoom(int percent) {
+    // The image column's growth is no width the operator chose.
+    m_settingColumns = true;
+    m_list.SetZoom(percent);
+    m_settingColumns = false;
+    QTreeView* tree = m_list.GetTreeView();
+    if (tree == nullptr) return;
+    // The lines above and below the rows follow the list's size.
+    for (QLabel* label : {m_header, m_strip}) {
+        if (label == nullptr) continue;
+        QFont font = label->font();
+        font.setPointSizeF(tree->font().pointSizeF());
+        if (label->font() != font) label->setFont(font);
+    }
+    if (m_hWnd != nullptr) LayOut(m_hWnd->width(), m_hWnd->height());
 }
 
 String CTallyscopeView::NextEventText() const {

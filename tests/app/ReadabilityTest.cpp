@@ -76,6 +76,11 @@ TEST_F(PlaylistTest, TheZoomScalesEveryListWithinItsBoundsAndComesBackAfterARest
         EXPECT_EQ(app.Zoom(), 125);
         EXPECT_DOUBLE_EQ(ListPointSize(a), normal * 1.25);
         EXPECT_EQ(a->m_list.GetTreeView()->iconSize(), QSize(20, 20));
+        // The image column keeps room for the larger image; the lines above
+        // and below the rows grow with the list.
+        EXPECT_GE(a->m_list.GetColumnWidth(0), 24);
+        EXPECT_DOUBLE_EQ(a->m_hWnd->findChild<QLabel*>("nextEvent")->font().pointSizeF(), normal * 1.25);
+        EXPECT_DOUBLE_EQ(a->m_hWnd->findChild<QLabel*>("freshness")->font().pointSizeF(), normal * 1.25);
         // A window opened now starts at the zoom.
         CTallyscopeView* b = FirstView(OpenPlaylist(app, server.Url("/b.xml")));
         ASSERT_NE(b, nullptr);
@@ -92,6 +97,7 @@ TEST_F(PlaylistTest, TheZoomScalesEveryListWithinItsBoundsAndComesBackAfterARest
         EXPECT_DOUBLE_EQ(ListPointSize(b), normal * 0.5);
         ASSERT_TRUE(AfxExecuteCommand(frame, ID_VIEW_ZOOM_RESET));
         EXPECT_DOUBLE_EQ(ListPointSize(a), normal);
+        EXPECT_EQ(a->m_list.GetColumnWidth(0), 20);
         app.SetZoom(175);
     }
     {

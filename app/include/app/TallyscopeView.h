@@ -80,6 +80,9 @@ public:
     String NextEventText() const;
     void UpdateNextEvent();
 
+    // The zoom of the window's text: the list, its header line and strip.
+    void SetZoom(int percent);
+
     // Column widths the operator set (dragged, a double-click on a header
     // divider, Fit Columns) are kept in the user settings per studio and
     // playlist name, and come back when the window next shows that playlist.
