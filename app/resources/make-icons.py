@@ -2,7 +2,9 @@
 """Draws the viewer's icons as PNG files (standard library only).
 
 Run from this folder: python3 make-icons.py. The PNGs are checked in; run
-again only after changing a drawing below.
+again only after changing a drawing below. The drawings are shapes in the
+icon's own units; the state icons are also rendered at four times their size
+(NAME-x4.png), so that a zoomed list shows them sharp.
 """
 import math
 import struct
@@ -26,16 +28,19 @@ def write_png(path, w, h, pixels):
 class Canvas:
     """Shapes are tested per sub-sample; the last shape covering a sample wins."""
 
-    def __init__(self, w, h):
-        self.w, self.h = w, h
-        self.samples = [[(0, 0, 0, 0)] * (w * SS) for _ in range(h * SS)]
+    def __init__(self, w, h, scale=1):
+        # w and h in drawing units; each unit is `scale` pixels.
+        self.scale = scale
+        self.w, self.h = w * scale, h * scale
+        self.samples = [[(0, 0, 0, 0)] * (self.w * SS) for _ in range(self.h * SS)]
 
     def fill(self, inside, colour):
+        unit = SS * self.scale
         for sy in range(self.h * SS):
-            y = (sy + 0.5) / SS
+            y = (sy + 0.5) / unit
             row = self.samples[sy]
             for sx in range(self.w * SS):
-                if inside((sx + 0.5) / SS, y):
+                if inside((sx + 0.5) / unit, y):
                     row[sx] = colour
 
     def disc(self, cx, cy, r, colour):
@@ -107,35 +112,67 @@ NAVY = (20, 40, 90, 255)
 GREY = (110, 110, 110, 255)
 
 
-def link(colour, dark, path):
-    c = Canvas(16, 16)
-    c.disc(8, 8, 7.5, dark)
-    c.disc(8, 8, 6.3, colour)
-    c.disc(6.2, 6.0, 2.0, (255, 255, 255, 110))
-    c.save(path)
+def both_sizes(draw, path):
+    """The drawing at its own size and at four times it (NAME-x4.png)."""
+    draw(1).save(path)
+    draw(4).save(path.replace(".png", "-x4.png"))
+
+
+def check(c, cx, cy, size, colour):
+    # A tick: the state is "good" by its shape, whatever the hue.
+    w = size * 0.22
+    c.line(cx - size * 0.42, cy + size * 0.02, cx - size * 0.12, cy + size * 0.32, w, colour)
+    c.line(cx - size * 0.12, cy + size * 0.32, cx + size * 0.42, cy - size * 0.30, w, colour)
+
+
+def cross(c, cx, cy, size, colour):
+    w = size * 0.22
+    c.line(cx - size * 0.32, cy - size * 0.32, cx + size * 0.32, cy + size * 0.32, w, colour)
+    c.line(cx - size * 0.32, cy + size * 0.32, cx + size * 0.32, cy - size * 0.32, w, colour)
+
+
+def link(colour, dark, mark, path):
+    def draw(scale):
+        c = Canvas(16, 16, scale)
+        c.disc(8, 8, 7.5, dark)
+        c.disc(8, 8, 6.3, colour)
+        mark(c, 8, 8, 9.0, WHITE)
+        return c
+    both_sizes(draw, path)
 
 
 def link_unknown(path):
+    both_sizes(lambda scale: draw_link_unknown(Canvas(16, 16, scale)), path)
+
+
+def draw_link_unknown(c):
     # Neither up nor down: a grey disc with a question mark (shape, not hue).
-    c = Canvas(16, 16)
     c.disc(8, 8, 7.5, (60, 60, 60, 255))
     c.disc(8, 8, 6.3, (170, 170, 170, 255))
     c.ring(8, 6.2, 1.6, 3.0, WHITE, 300, 180)
     c.line(8.6, 8.4, 8.0, 9.8, 1.5, WHITE)
     c.disc(8, 12.2, 1.0, WHITE)
-    c.save(path)
+    return c
 
 
-def event_disc(colour, path):
-    c = Canvas(32, 32)
-    c.disc(16, 16, 11, BLACK)
-    c.disc(16, 16, 9.5, colour)
-    c.save(path)
+def bar(c, cx, cy, size, colour):
+    # A bar: "off", told apart from the tick by its shape.
+    c.rect(cx - size * 0.36, cy - size * 0.11, cx + size * 0.36, cy + size * 0.11, colour)
+
+
+def event_disc(colour, mark, path):
+    def draw(scale):
+        c = Canvas(32, 32, scale)
+        c.disc(16, 16, 11, BLACK)
+        c.disc(16, 16, 9.5, colour)
+        mark(c, 16, 16, 13.0, WHITE)
+        return c
+    both_sizes(draw, path)
 
 
 def main():
-    link(GREEN, DARK_GREEN, "link-up.png")
-    link(RED, DARK_RED, "link-down.png")
+    link(GREEN, DARK_GREEN, check, "link-up.png")
+    link(RED, DARK_RED, cross, "link-down.png")
     link_unknown("link-unknown.png")
 
     # The application: a dark monitor with a lit tally lamp and a trace.
@@ -194,13 +231,16 @@ def main():
     c.save("server-change.png")
 
     # Event list images, 32 by 32, scaled to 24 by 24 by the list.
-    Canvas(32, 32).save("event-blank.png")
-    c = Canvas(32, 32)
-    c.rect(5, 13, 18, 19, BLACK)
-    c.polygon([(17, 7), (28, 16), (17, 25)], BLACK)
-    c.save("event-sent.png")
-    event_disc(GREEN, "event-active.png")
-    event_disc(RED, "event-idle.png")
+    both_sizes(lambda scale: Canvas(32, 32, scale), "event-blank.png")
+
+    def sent(scale):
+        c = Canvas(32, 32, scale)
+        c.rect(5, 13, 18, 19, BLACK)
+        c.polygon([(17, 7), (28, 16), (17, 25)], BLACK)
+        return c
+    both_sizes(sent, "event-sent.png")
+    event_disc(GREEN, check, "event-active.png")
+    event_disc(RED, bar, "event-idle.png")
 
 
 if __name__ == "__main__":

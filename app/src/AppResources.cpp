@@ -62,13 +62,15 @@ void RegisterStrings() {
 void RegisterIcons() {
     AfxSetResourceIcon(IDR_MAINFRAME, ":/icons/app.png");
     AfxSetResourceIcon(IDR_PLAYLIST_TYPE, ":/icons/playlist.png");
-    AfxSetResourceIcon(IDI_LINK_UP, ":/icons/link-up.png");
-    AfxSetResourceIcon(IDI_LINK_DOWN, ":/icons/link-down.png");
-    AfxSetResourceIcon(IDI_LINK_UNKNOWN, ":/icons/link-unknown.png");
-    AfxSetResourceIcon(IDI_EVENT_BLANK, ":/icons/event-blank.png");
-    AfxSetResourceIcon(IDI_EVENT_SENT, ":/icons/event-sent.png");
-    AfxSetResourceIcon(IDI_EVENT_ACTIVE, ":/icons/event-active.png");
-    AfxSetResourceIcon(IDI_EVENT_IDLE, ":/icons/event-idle.png");
+    // The state icons differ by shape as well as colour (a tick, a cross, a
+    // question mark, a bar), each in two sizes so that a zoomed list stays sharp.
+    AfxSetResourceIcon(IDI_LINK_UP, ":/icons/link-up.png;:/icons/link-up-x4.png");
+    AfxSetResourceIcon(IDI_LINK_DOWN, ":/icons/link-down.png;:/icons/link-down-x4.png");
+    AfxSetResourceIcon(IDI_LINK_UNKNOWN, ":/icons/link-unknown.png;:/icons/link-unknown-x4.png");
+    AfxSetResourceIcon(IDI_EVENT_BLANK, ":/icons/event-blank.png;:/icons/event-blank-x4.png");
+    AfxSetResourceIcon(IDI_EVENT_SENT, ":/icons/event-sent.png;:/icons/event-sent-x4.png");
+    AfxSetResourceIcon(IDI_EVENT_ACTIVE, ":/icons/event-active.png;:/icons/event-active-x4.png");
+    AfxSetResourceIcon(IDI_EVENT_IDLE, ":/icons/event-idle.png;:/icons/event-idle-x4.png");
 }
 
 void RegisterMenus() {

@@ -48,6 +48,7 @@ CTallyscopeDoc* CTallyscopeView::GetDocument() const { return dynamic_cast<CTall
 
 bool CTallyscopeView::DestroyWindow() {
     QObject::disconnect(m_resizeWatch);
+    QObject::disconnect(m_pressWatch);
     QObject::disconnect(m_selectionWatch);
     QObject::disconnect(m_currentWatch);
     m_strip = nullptr;  // goes with the view's widget
@@ -90,6 +91,9 @@ void CTallyscopeView::OnInitialUpdate() {
         // operator's (or a caller's acting for them).
         m_selectionWatch = QObject::connect(tree->selectionModel(), &QItemSelectionModel::selectionChanged, tree,
                                             [this] { TakeChoice(); });
+        // A click on a row that was selected already (the running row while
+        // nothing is chosen) changes no selection, yet it is a choice.
+        m_pressWatch = QObject::connect(tree, &QAbstractItemView::pressed, tree, [this] { TakeChoice(); });
         // The current row alone (focus, a key that only moves it) is no
         // choice; it names the last chosen event while there is a choice.
         m_currentWatch = QObject::connect(tree->selectionModel(), &QItemSelectionModel::currentChanged, tree, [this] {

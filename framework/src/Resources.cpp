@@ -64,7 +64,13 @@ void AfxSetResourceIcon(UINT id, const char* path) { GetTables().icons[id] = pat
 QIcon AfxLoadIcon(UINT id) {
     const auto& icons = GetTables().icons;
     auto it = icons.find(id);
-    return it != icons.end() ? QIcon(QString::fromUtf8(it->second.GetString())) : QIcon();
+    if (it == icons.end()) return QIcon();
+    // "a.png;a-large.png": one icon in several sizes; each view takes the
+    // size nearest to what it draws.
+    QIcon icon;
+    for (const QString& file : QString::fromUtf8(it->second.GetString()).split(QChar(';'), Qt::SkipEmptyParts))
+        icon.addFile(file);
+    return icon;
 }
 
 bool AfxHasResourceIcon(UINT id) { return GetTables().icons.count(id) != 0; }

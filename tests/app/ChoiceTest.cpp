@@ -3,6 +3,7 @@
 // view; and a window whose data may be old says so.
 #include <QLabel>
 #include <QScrollBar>
+#include <QTest>
 #include <QTreeView>
 
 #include <algorithm>
@@ -263,4 +264,25 @@ TEST_F(ChoiceTest, ALongMessageLeavesTheMainWindowsWidthAlone) {
     QLabel* clock = frame->m_wndStatusBar.GetPaneTextLabel(CMainFrame::kClockPane);
     ASSERT_NE(clock, nullptr);
     EXPECT_LE(clock->mapTo(frame->m_hWnd, QPoint(clock->width(), 0)).x(), width);
+}
+
+TEST_F(ChoiceTest, AClickOnTheRunningRowThatIsAlreadySelectedChoosesIt) {
+    server_.Set("/p.xml", Playlist(6, 2));
+    CTallyscopeDoc* doc = OpenPlaylist(*app_, server_.Url("/p.xml"));
+    ASSERT_NE(doc, nullptr);
+    CTallyscopeView* view = FirstView(doc);
+    CEventListCtrl& list = view->m_list;
+    guitest::RunLoopFor(20);
+    // Shown selected without being chosen: no command may act on it yet.
+    ASSERT_EQ(SelectedRows(list), std::vector<int>{2});
+    ASSERT_FALSE(view->HasChoice());
+    ASSERT_LT(view->QuorCommandRow(), 0);
+    // The operator clicks it: the selection does not change, the choice does.
+    QTreeView* tree = list.GetTreeView();
+    const QRect cell = tree->visualRect(tree->model()->index(2, kColumnTitle));
+    ASSERT_TRUE(cell.isValid());
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+    EXPECT_TRUE(view->HasChoice());
+    EXPECT_EQ(view->LastChosenEvent(), "EV2");
+    EXPECT_EQ(view->QuorCommandRow(), 2);
 }

@@ -2,6 +2,12 @@
 // time to its start above the rows, and a zoom that every list follows and
 // that comes back after a restart.
 #include <QFont>
+#include <QImage>
+#include <QPixmap>
+
+#include <cstdlib>
+
+#include "framework/Resources.h"
 #include <QLabel>
 #include <QHeaderView>
 #include <QTreeView>
@@ -9,6 +15,7 @@
 #include "HttpTestServer.h"
 #include "PlaylistSupport.h"
 
+using apptest::AppTest;
 using apptest::EventSpec;
 using apptest::FirstView;
 using apptest::HttpTestServer;
@@ -184,4 +191,44 @@ TEST_F(PlaylistTest, FitColumnsAndADividerDoubleClickShowWholeTexts) {
     EXPECT_GE(view->m_list.GetColumnWidth(kColumnId), tree->header()->sectionSizeHint(kColumnId));
     // What was fitted is what comes back.
     EXPECT_EQ(std::string(app.GetProfileString("Columns", view->ColumnsKey(), "")).empty(), false);
+}
+
+namespace {
+
+// How many pixels of two icons differ in lightness alone, as an operator
+// who cannot tell red from green sees them.
+double GreyDifference(UINT a, UINT b, int size) {
+    const QImage first = AfxLoadIcon(a).pixmap(size, size).toImage().convertToFormat(QImage::Format_ARGB32);
+    const QImage second = AfxLoadIcon(b).pixmap(size, size).toImage().convertToFormat(QImage::Format_ARGB32);
+    if (first.size() != QSize(size, size) || second.size() != first.size()) return -1;
+    int differ = 0;
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) {
+            const QRgb p = first.pixel(x, y);
+            const QRgb q = second.pixel(x, y);
+            // Lightness over white, alpha included.
+            const int lp = (qGray(p) * qAlpha(p) + 255 * (255 - qAlpha(p))) / 255;
+            const int lq = (qGray(q) * qAlpha(q) + 255 * (255 - qAlpha(q))) / 255;
+            if (std::abs(lp - lq) > 60) ++differ;
+        }
+    return static_cast<double>(differ) / (size * size);
+}
+
+}  // namespace
+
+TEST_F(AppTest, StateIconsDifferByShapeAndStaySharpWhenZoomed) {
+    CTallyscopeApp app;
+    for (int size : {16, 64}) {
+        // Up, down and unknown; a trigger on and off.
+        EXPECT_GT(GreyDifference(IDI_LINK_UP, IDI_LINK_DOWN, size), 0.08) << size;
+        EXPECT_GT(GreyDifference(IDI_LINK_UP, IDI_LINK_UNKNOWN, size), 0.08) << size;
+        EXPECT_GT(GreyDifference(IDI_LINK_DOWN, IDI_LINK_UNKNOWN, size), 0.08) << size;
+        EXPECT_GT(GreyDifference(IDI_EVENT_ACTIVE, IDI_EVENT_IDLE, size), 0.03) << size;
+        EXPECT_GT(GreyDifference(IDI_EVENT_ACTIVE, IDI_EVENT_SENT, size), 0.03) << size;
+    }
+    // Drawn for large sizes too, not blown up from 16 pixels.
+    for (UINT id : {IDI_LINK_UP, IDI_LINK_DOWN, IDI_LINK_UNKNOWN})
+        EXPECT_TRUE(AfxLoadIcon(id).availableSizes().contains(QSize(64, 64))) << id;
+    for (UINT id : {IDI_EVENT_ACTIVE, IDI_EVENT_IDLE, IDI_EVENT_SENT, IDI_EVENT_BLANK})
+        EXPECT_TRUE(AfxLoadIcon(id).availableSizes().contains(QSize(128, 128))) << id;
 }

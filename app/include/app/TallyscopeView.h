@@ -122,6 +122,7 @@ private:
     bool m_columnsRestored = false;  // the saved widths were looked for
     bool m_settingColumns = false;   // the view itself changes the widths
     QMetaObject::Connection m_resizeWatch;
+    QMetaObject::Connection m_pressWatch;
     QMetaObject::Connection m_selectionWatch;
     QMetaObject::Connection m_currentWatch;
 };

@@ -83,7 +83,8 @@ bool AfxHasResourceString(UINT id);
 // One line of a '\n'-separated string resource ("" when absent).
 String AfxExtractSubString(const String& full, int index);
 
-// Icons, as file or Qt resource paths.
+// Icons, as file or Qt resource paths; several, separated by ';', give one
+// icon in several sizes.
 void AfxSetResourceIcon(UINT id, const char* path);
 // The icon; a null icon when there is none.
 QIcon AfxLoadIcon(UINT id);
