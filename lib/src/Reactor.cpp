@@ -106,7 +106,7 @@ int Reactor::wake() {
 
 void Reactor::wakeIfAsleep() {
     // Pairs with the fence the loop passes after announcing its sleep and
-    // before its last look at the queues: either this load sees the
+    // before its last look at the timers: either this load sees the
     // announcement, or that look sees what the caller queued before.
     std::atomic_thread_fence(std::memory_order_seq_cst);
     if (sleeping_.load(std::memory_order_relaxed)) wake();
@@ -137,7 +137,11 @@ void Reactor::post(Task* task) {
         task->discard();
         return;
     }
-    wakeIfAsleep();
+    // No fence needed: the push took the queue's lock with a sequentially
+    // consistent exchange, and the loop takes the same lock after announcing
+    // its sleep. Whichever of the two got the lock first, either the loop
+    // finds the task or this load finds the announcement.
+    if (sleeping_.load()) wake();
 }
 
 void Reactor::schedule(const SystemTime& when, Task* task) {
@@ -265,12 +269,12 @@ void Reactor::loop() {
             // that came while wakers took the other way counts too): as if woken.
             result = platform::kWaitObject0;
         } else {
-            // Posters and schedulers wake the loop only while this is set;
-            // the fence pairs with theirs (wakeIfAsleep), so a task queued
-            // before they looked shows in the look that follows.
-            sleeping_.store(true, std::memory_order_relaxed);
+            // Posters and schedulers wake the loop only while this is set.
+            // A poster's lock and this take of the same lock are ordered, a
+            // scheduler's fence and this one are: either side sees the other.
+            sleeping_.store(true);
             std::atomic_thread_fence(std::memory_order_seq_cst);
-            if (postedTasks_.sizeHint() > 0) {
+            if (postedTasks_.takeAll(carriedTasks_) > 0) {
                 result = platform::kWaitObject0;
             } else if (countMode) {
                 result = sleepOnWakeCount(timeoutMs());

@@ -12,7 +12,9 @@ namespace tarn {
 class SpinLock {
 public:
     void lock() noexcept {
-        while (locked_.exchange(true, std::memory_order_acquire)) {
+        // Sequentially consistent: a user may order a later load after the
+        // taking of the lock (the reactor's wake-up test does).
+        while (locked_.exchange(true, std::memory_order_seq_cst)) {
             int spins = 0;
             while (locked_.load(std::memory_order_relaxed)) {
                 if (++spins < kSpinsBeforeYield) {

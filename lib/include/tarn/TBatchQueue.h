@@ -125,7 +125,7 @@ private:
 
     // Spare nodes bound: enough for the bursts a reactor sees, a few
     // hundred kilobytes at most.
-    static constexpr int kSpareLimit = 16384;
+    static constexpr int kSpareLimit = 1 << 20;
 
     SpinLock lock_;
     bool closed_ = false;          // guarded by lock_
