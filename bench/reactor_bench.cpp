@@ -14,7 +14,7 @@
 //   OneEventManySockets/<n>  one readable socket among n watched
 //
 // ratio > 1 means the library does better than the peer named in it.
-#include "BenchPinning.h"
+#include "BenchSupport.h"
 
 #include "tarn/Reactor.h"
 
@@ -48,11 +48,7 @@ constexpr int kTimers = 100'000;
 constexpr int kTimerWindowMs = 2000;
 constexpr uint32_t kWaitMs = 60'000;
 
-double median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
+using benchpin::median;
 
 double p50(std::vector<int64_t>& ns) {
     if (ns.empty()) return 0;
@@ -70,16 +66,7 @@ bool waitDone(platform::Event& done, benchmark::State& state) {
     return false;
 }
 
-// A reactor whose loop thread pins itself.
-class PinnedReactor : public Reactor {
-public:
-    explicit PinnedReactor(int cpu) : cpu_(cpu) {}
-    ~PinnedReactor() override { stop(); }
-    void onLoopStart() override { benchpin::pinSelf(cpu_); }
-
-private:
-    int cpu_;
-};
+using benchpin::PinnedReactor;
 
 // What every posted unit of work does, whichever loop runs it; the loop
 // thread's only once posting has begun.

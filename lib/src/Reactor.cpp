@@ -105,11 +105,11 @@ int Reactor::wake() {
 }
 
 void Reactor::wakeIfAsleep() {
-    // Pairs with the fence the loop passes after announcing its sleep and
-    // before its last look at the timers: either this load sees the
-    // announcement, or that look sees what the caller queued before.
-    std::atomic_thread_fence(std::memory_order_seq_cst);
-    if (sleeping_.load(std::memory_order_relaxed)) wake();
+    // A read-modify-write, so that it and the loop's announcement (one too)
+    // are ordered: either this finds the announcement, or the announcement
+    // reads what this wrote and the loop's look at the timers that follows
+    // sees what the caller queued before.
+    if (sleeping_.fetch_add(0, std::memory_order_acq_rel) != 0) wake();
 }
 
 int Reactor::stop() {
@@ -137,11 +137,11 @@ void Reactor::post(Task* task) {
         task->discard();
         return;
     }
-    // No fence needed: the push took the queue's lock with a sequentially
+    // A load is enough: the push took the queue's lock with a sequentially
     // consistent exchange, and the loop takes the same lock after announcing
     // its sleep. Whichever of the two got the lock first, either the loop
     // finds the task or this load finds the announcement.
-    if (sleeping_.load()) wake();
+    if (sleeping_.load() != 0) wake();
 }
 
 void Reactor::schedule(const SystemTime& when, Task* task) {
@@ -271,9 +271,9 @@ void Reactor::loop() {
         } else {
             // Posters and schedulers wake the loop only while this is set.
             // A poster's lock and this take of the same lock are ordered, a
-            // scheduler's fence and this one are: either side sees the other.
-            sleeping_.store(true);
-            std::atomic_thread_fence(std::memory_order_seq_cst);
+            // scheduler's read-modify-write and this exchange are: either
+            // side sees the other.
+            sleeping_.exchange(1);
             if (postedTasks_.takeAll(carriedTasks_) > 0) {
                 result = platform::kWaitObject0;
             } else if (countMode) {
@@ -283,7 +283,7 @@ void Reactor::loop() {
                 // events as it returns. A wake-up is acquired after the tasks ran.
                 result = socketEvent_->waitWith(getWakeEvent(), timeoutMs(), false);
             }
-            sleeping_.store(false, std::memory_order_relaxed);
+            sleeping_.store(0, std::memory_order_relaxed);
         }
         if (result == platform::kWaitObject0) {
             // Whatever was queued before the wakes counted so far is taken in

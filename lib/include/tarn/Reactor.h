@@ -190,8 +190,8 @@ private:
     uint32_t seenWakes_ = 0;
     // Set by the loop from just before its last look at the queues until its
     // sleep ends. post() and schedule() wake it only while it is set, so a
-    // post to a loop that is awake costs a fence and a load.
-    std::atomic<bool> sleeping_{false};
+    // post to a loop that is awake costs one load. 0 or 1.
+    std::atomic<int> sleeping_{0};
     const bool spinBeforeSleep_;     // more than one processor
     bool lastPassPosted_ = false;    // the reactor thread's
     static constexpr int kLookBeforeSleepUs = 20;

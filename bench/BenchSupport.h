@@ -1,15 +1,26 @@
 #pragma once
-// Thread placement shared by the benchmarks: the measuring (posting, client)
+// What the benchmarks share: medians, and thread placement: the measuring (posting, client)
 // thread on the first CPU, the loop (server) thread on the second, the same
 // for the library and every peer. Rows take pinning as an argument; the
 // row's label says where the threads ran.
 
+#include "tarn/Reactor.h"
+
 #include <pthread.h>
 #include <sched.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace benchpin {
+
+// The median of the runs of one figure (0 for none).
+inline double median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
 
 // The n-th CPU this process may run on (0: first), or -1.
 inline int nthAllowedCpu(int n) {
@@ -66,6 +77,17 @@ public:
 private:
     cpu_set_t old_{};
     bool saved_ = false;
+};
+
+// A reactor whose loop thread pins itself to `cpu` (-1: not pinned).
+class PinnedReactor : public tarn::Reactor {
+public:
+    explicit PinnedReactor(int cpu = -1) : cpu_(cpu) {}
+    ~PinnedReactor() override { stop(); }
+    void onLoopStart() override { pinSelf(cpu_); }
+
+private:
+    int cpu_;
 };
 
 }  // namespace benchpin
