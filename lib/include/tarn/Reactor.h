@@ -28,7 +28,10 @@ namespace tarn {
 /// number: the wake event and one socket event shared by all of them. With
 /// none it sleeps on a wake counter instead (a futex), which a post wakes in
 /// less time than an eventfd in epoll; wake() picks whichever the loop
-/// sleeps on.
+/// sleeps on. post() and schedule() call it only once the loop has announced
+/// that it is about to sleep, so posting to a busy loop makes no system call;
+/// with no socket watched, a loop that has just served posts looks for more
+/// for a few microseconds before it sleeps.
 ///
 /// Every call into a task or a socket is guarded on its own: a failure is
 /// written to the crash log and the loop goes on.

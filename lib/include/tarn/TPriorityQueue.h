@@ -130,7 +130,8 @@ protected:
     void releaseNode(Node* n) override { spareNodes_.give(n); }
 
     void unlinking(const Node* n) override {
-        auto run = runs_.find(n->value.priority);
+        // The front entry (every pop) belongs to the first run: no search.
+        auto run = n == this->head_ ? runs_.begin() : runs_.find(n->value.priority);
         if (run == runs_.end()) return;  // cannot happen: every node is indexed
         Run& r = run->second;
         if (--r.count == 0) {
