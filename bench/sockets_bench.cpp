@@ -1,13 +1,19 @@
 // Framed stream sockets over loopback, beside two peers doing the same work in
 // the same run: plain blocking sockets (the near-physical limit here) and
-// Boost.Asio.
+// Boost.Asio. Every row runs the three alternately, once per iteration, in
+// the same layout (the client end on the first CPU, the server end on the
+// second, or both on the first for the one-CPU rows), and prints the medians
+// and the ratios (> 1: the library does better).
 //
-//   *_PingPong/<body>  one frame out, the same frame echoed back; items are
-//                      round trips (each round trip is two messages)
-//   *_OneWay64K        64 KiB frames in one direction; bytes are bodies
+//   PingPong/<body>/<oneCpu>  one frame out, the same frame echoed back; round
+//                             trips per second
+//   OneWay64K                 64 KiB frames in one direction; MB/s of bodies
 //
-// Every pair uses two threads, one per end, and one send per frame; the
-// one-reactor ping-pong serves both ends of the library's pair on one thread.
+// Every end has a thread of its own and sends a frame with one call. The plain
+// ends read as a buffered blocking reader does: one receive when the frame is
+// there already.
+
+#include "BenchSupport.h"
 
 #include "tarn/ClientSocket.h"
 #include "tarn/ConnectedSocket.h"
@@ -26,6 +32,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -34,6 +41,7 @@
 
 namespace {
 
+constexpr int kRuns = 5;
 constexpr int kRoundTrips = 2000;   // per iteration
 constexpr int kBulkFrames = 256;    // per iteration
 constexpr int kBulkBody = 64 * 1024;
@@ -172,15 +180,17 @@ private:
 
 // A ClientSocket on one reactor connected to a server socket on another.
 struct TarnPair {
-    tarn::Reactor serverReactor;
-    tarn::Reactor clientReactor;
+    benchpin::PinnedReactor serverReactor;
+    benchpin::PinnedReactor clientReactor;
     Acceptor acceptor;
     tarn::ListeningSocket listener;
     BenchClient client;
     bool ok = false;
 
-    explicit TarnPair(bool echo, bool oneReactor = false)
-        : acceptor(oneReactor ? &clientReactor : &serverReactor, echo),
+    TarnPair(bool echo, const benchpin::Placement& place, bool oneReactor = false)
+        : serverReactor(place.second),
+          clientReactor(place.first),
+          acceptor(oneReactor ? &clientReactor : &serverReactor, echo),
           listener(tarn::InetAddr(tarn::TarnString("127.0.0.1"), 0), &acceptor) {
         if (listener.listen(8) != 0) return;
         serverReactor.start();
@@ -203,61 +213,25 @@ struct TarnPair {
     }
 };
 
-void tarnPingPong(benchmark::State& state, bool oneReactor) {
-    TarnPair pair(true, oneReactor);
-    if (!pair.ok) {
-        state.SkipWithError("no connection");
-        return;
-    }
-    pair.client.body = std::string(static_cast<size_t>(state.range(0)), 'p');
-    for (auto _ : state) {
-        pair.clientReactor.post(new Start(&pair.client, kRoundTrips, false));
-        if (!waitFor(pair.client.done, state)) break;
-    }
-    state.SetItemsProcessed(state.iterations() * kRoundTrips);
+// Runs one batch of round trips; false when it failed.
+bool tarnPingPong(TarnPair& pair, benchmark::State& state) {
+    pair.clientReactor.post(new Start(&pair.client, kRoundTrips, false));
+    return waitFor(pair.client.done, state);
 }
 
-// Each end on its own reactor thread, as the plain and Asio pairs have one
-// thread per end.
-void BM_Tarn_PingPong(benchmark::State& state) { tarnPingPong(state, false); }
-// Both ends served by one reactor thread: no thread hand-over per message.
-void BM_Tarn_PingPongOneReactor(benchmark::State& state) { tarnPingPong(state, true); }
-
-void BM_Tarn_OneWay64K(benchmark::State& state) {
-    TarnPair pair(false);
-    if (!pair.ok) {
-        state.SkipWithError("no connection");
-        return;
-    }
+bool tarnOneWay(TarnPair& pair, benchmark::State& state) {
+    pair.clientReactor.post(new Start(&pair.client, kBulkFrames, true));
     ServerSocket* sink = pair.acceptor.last.load();
-    sink->target.store(kBulkFrames);
-    pair.client.body = std::string(kBulkBody, 'b');
-    for (auto _ : state) {
-        pair.clientReactor.post(new Start(&pair.client, kBulkFrames, true));
-        if (sink->done.wait(kWaitMs) != kWaitObject0) {
-            const std::string why = "timed out: received " + std::to_string(sink->received()) + ", client left " +
-                                    std::to_string(pair.client.left()) + ", blocked " +
-                                    std::to_string(pair.client.isWriteBlocked()) + ", queued " +
-                                    std::to_string(pair.client.queuedFrames());
-            state.SkipWithError(why.c_str());
-            break;
-        }
-    }
-    state.SetBytesProcessed(state.iterations() * kBulkFrames * int64_t{kBulkBody});
+    if (sink->done.wait(kWaitMs) == kWaitObject0) return true;
+    const std::string why = "timed out: received " + std::to_string(sink->received()) + ", client left " +
+                            std::to_string(pair.client.left()) + ", blocked " +
+                            std::to_string(pair.client.isWriteBlocked()) + ", queued " +
+                            std::to_string(pair.client.queuedFrames());
+    state.SkipWithError(why.c_str());
+    return false;
 }
 
 // ------------------------------------------------------- plain blocking ----
-
-bool readAll(int fd, void* buffer, size_t n) {
-    auto* p = static_cast<char*>(buffer);
-    while (n > 0) {
-        const ssize_t r = ::recv(fd, p, n, 0);
-        if (r <= 0) return false;
-        p += r;
-        n -= static_cast<size_t>(r);
-    }
-    return true;
-}
 
 bool writeAll(int fd, const void* data, size_t n) {
     const auto* p = static_cast<const char*>(data);
@@ -270,15 +244,41 @@ bool writeAll(int fd, const void* data, size_t n) {
     return true;
 }
 
-// Reads one frame into `frame` (prefix included).
-bool readFrame(int fd, std::vector<char>& frame) {
-    uint32_t word = 0;
-    if (!readAll(fd, &word, 4)) return false;
-    const size_t length = ntohl(word);
-    frame.resize(length + 4);
-    std::memcpy(frame.data(), &word, 4);
-    return readAll(fd, frame.data() + 4, length);
-}
+// A buffered blocking reader: one receive of whatever is there, frames cut
+// out of the buffer, a second receive only for a frame not yet complete.
+class FrameReader {
+public:
+    // Reads one frame into `frame` (prefix included).
+    bool readFrame(int fd, std::vector<char>& frame) {
+        while (!complete()) {
+            if (begin_ > 0) {
+                std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+                end_ -= begin_;
+                begin_ = 0;
+            }
+            if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
+            const ssize_t r = ::recv(fd, buffer_.data() + end_, buffer_.size() - end_, 0);
+            if (r <= 0) return false;
+            end_ += static_cast<size_t>(r);
+        }
+        const size_t total = 4 + bodyLength();
+        frame.assign(buffer_.data() + begin_, buffer_.data() + begin_ + total);
+        begin_ += total;
+        return true;
+    }
+
+private:
+    size_t bodyLength() const {
+        uint32_t word = 0;
+        std::memcpy(&word, buffer_.data() + begin_, 4);
+        return ntohl(word);
+    }
+    bool complete() const { return end_ - begin_ >= 4 && end_ - begin_ >= 4 + bodyLength(); }
+
+    std::vector<char> buffer_ = std::vector<char>(256 * 1024);
+    size_t begin_ = 0;
+    size_t end_ = 0;
+};
 
 // A blocking client connected to a blocking server thread.
 struct PlainPair {
@@ -287,7 +287,7 @@ struct PlainPair {
     std::atomic<int> target{0};
     Event done;
 
-    explicit PlainPair(bool echo) {
+    PlainPair(bool echo, int serverCpu) {
         const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
@@ -300,10 +300,12 @@ struct PlainPair {
         ::connect(client, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
         const int peer = ::accept(listener, nullptr, nullptr);
         ::close(listener);
-        server = std::thread([this, peer, echo] {
+        server = std::thread([this, peer, echo, serverCpu] {
+            benchpin::pinSelf(serverCpu);
+            FrameReader reader;
             std::vector<char> frame;
             int received = 0;
-            while (readFrame(peer, frame)) {
+            while (reader.readFrame(peer, frame)) {
                 if (echo) {
                     if (!writeAll(peer, frame.data(), frame.size())) break;
                 } else if (++received == target.load(std::memory_order_relaxed)) {
@@ -321,35 +323,25 @@ struct PlainPair {
     }
 };
 
-void BM_Plain_PingPong(benchmark::State& state) {
-    PlainPair pair(true);
-    const std::string frame = framed(std::string(static_cast<size_t>(state.range(0)), 'p'));
+bool plainPingPong(PlainPair& pair, FrameReader& reader, const std::string& frame, benchmark::State& state) {
     std::vector<char> reply;
-    for (auto _ : state) {
-        for (int i = 0; i < kRoundTrips; ++i) {
-            if (!writeAll(pair.client, frame.data(), frame.size()) || !readFrame(pair.client, reply)) {
-                state.SkipWithError("connection lost");
-                return;
-            }
+    for (int i = 0; i < kRoundTrips; ++i) {
+        if (!writeAll(pair.client, frame.data(), frame.size()) || !reader.readFrame(pair.client, reply)) {
+            state.SkipWithError("connection lost");
+            return false;
         }
     }
-    state.SetItemsProcessed(state.iterations() * kRoundTrips);
+    return true;
 }
 
-void BM_Plain_OneWay64K(benchmark::State& state) {
-    PlainPair pair(false);
-    pair.target.store(kBulkFrames);
-    const std::string frame = framed(std::string(kBulkBody, 'b'));
-    for (auto _ : state) {
-        for (int i = 0; i < kBulkFrames; ++i) {
-            if (!writeAll(pair.client, frame.data(), frame.size())) {
-                state.SkipWithError("connection lost");
-                return;
-            }
+bool plainOneWay(PlainPair& pair, const std::string& frame, benchmark::State& state) {
+    for (int i = 0; i < kBulkFrames; ++i) {
+        if (!writeAll(pair.client, frame.data(), frame.size())) {
+            state.SkipWithError("connection lost");
+            return false;
         }
-        if (!waitFor(pair.done, state)) break;
     }
-    state.SetBytesProcessed(state.iterations() * kBulkFrames * int64_t{kBulkBody});
+    return waitFor(pair.done, state);
 }
 
 // ------------------------------------------------------------ Boost.Asio ----
@@ -412,11 +404,14 @@ struct AsioPair {
     std::atomic<int> target{0};
     Event done;
 
-    explicit AsioPair(bool echo) {
+    AsioPair(bool echo, int serverCpu) {
         acceptor.async_accept([this, echo](boost::system::error_code ec, tcp::socket s) {
             if (!ec) std::make_shared<AsioSession>(std::move(s), echo, target, done)->start();
         });
-        server = std::thread([this] { serverContext.run(); });
+        server = std::thread([this, serverCpu] {
+            benchpin::pinSelf(serverCpu);
+            serverContext.run();
+        });
         client.connect(acceptor.local_endpoint());
     }
     ~AsioPair() {
@@ -466,54 +461,109 @@ private:
     int remaining_ = 0;
 };
 
-void BM_Asio_PingPong(benchmark::State& state) {
-    AsioPair pair(true);
-    AsioPinger pinger(pair.client, framed(std::string(static_cast<size_t>(state.range(0)), 'p')));
-    for (auto _ : state) {
-        pinger.run(kRoundTrips);
-        pair.clientContext.restart();
-        pair.clientContext.run();
-        if (pinger.failed) {
-            state.SkipWithError("connection lost");
-            return;
-        }
-    }
-    state.SetItemsProcessed(state.iterations() * kRoundTrips);
+bool asioPingPong(AsioPair& pair, AsioPinger& pinger, benchmark::State& state) {
+    pinger.run(kRoundTrips);
+    pair.clientContext.restart();
+    pair.clientContext.run();
+    if (!pinger.failed) return true;
+    state.SkipWithError("connection lost");
+    return false;
 }
 
-void BM_Asio_OneWay64K(benchmark::State& state) {
-    AsioPair pair(false);
-    pair.target.store(kBulkFrames);
-    const std::string frame = framed(std::string(kBulkBody, 'b'));
-    for (auto _ : state) {
-        int left = kBulkFrames;
-        bool failed = false;
-        std::function<void()> next = [&] {
-            asio::async_write(pair.client, asio::buffer(frame), [&](boost::system::error_code ec, size_t) {
-                if (ec) {
-                    failed = true;
-                } else if (--left > 0) {
-                    next();
-                }
-            });
-        };
-        next();
-        pair.clientContext.restart();
-        pair.clientContext.run();
-        if (failed || !waitFor(pair.done, state)) {
-            if (failed) state.SkipWithError("connection lost");
-            return;
-        }
+bool asioOneWay(AsioPair& pair, const std::string& frame, benchmark::State& state) {
+    int left = kBulkFrames;
+    bool failed = false;
+    std::function<void()> next = [&] {
+        asio::async_write(pair.client, asio::buffer(frame), [&](boost::system::error_code ec, size_t) {
+            if (ec) {
+                failed = true;
+            } else if (--left > 0) {
+                next();
+            }
+        });
+    };
+    next();
+    pair.clientContext.restart();
+    pair.clientContext.run();
+    if (failed) state.SkipWithError("connection lost");
+    return !failed && waitFor(pair.done, state);
+}
+
+using benchpin::median;
+
+// Times one run of `body` (false: it failed) and records `units` per second.
+template <typename F>
+bool timed(std::vector<double>& rates, double units, F&& body) {
+    const auto t0 = std::chrono::steady_clock::now();
+    if (!body()) return false;
+    rates.push_back(units / std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    return true;
+}
+
+void PingPong(benchmark::State& state) {
+    const size_t bodySize = static_cast<size_t>(state.range(0));
+    const benchpin::Placement place = benchpin::placement(true, state.range(1) != 0);
+    benchpin::ScopedPin pin(place.first);
+    TarnPair tarnPair(true, place);
+    TarnPair tarnOne(true, place, true);
+    PlainPair plainPair(true, place.second);
+    AsioPair asioPair(true, place.second);
+    if (!tarnPair.ok || !tarnOne.ok) {
+        state.SkipWithError("no connection");
+        return;
     }
-    state.SetBytesProcessed(state.iterations() * kBulkFrames * int64_t{kBulkBody});
+    tarnPair.client.body = std::string(bodySize, 'p');
+    tarnOne.client.body = tarnPair.client.body;
+    const std::string frame = framed(tarnPair.client.body);
+    FrameReader reader;
+    AsioPinger pinger(asioPair.client, frame);
+    std::vector<double> tarn, tarn1, plain, asioRates;
+    for (auto _ : state) {
+        if (!timed(tarn, kRoundTrips, [&] { return tarnPingPong(tarnPair, state); })) return;
+        if (!timed(plain, kRoundTrips, [&] { return plainPingPong(plainPair, reader, frame, state); })) return;
+        if (!timed(asioRates, kRoundTrips, [&] { return asioPingPong(asioPair, pinger, state); })) return;
+        if (!timed(tarn1, kRoundTrips, [&] { return tarnPingPong(tarnOne, state); })) return;
+    }
+    state.counters["tarn_kps"] = median(tarn) / 1000;
+    state.counters["plain_kps"] = median(plain) / 1000;
+    state.counters["asio_kps"] = median(asioRates) / 1000;
+    state.counters["tarn_1reactor_kps"] = median(tarn1) / 1000;
+    state.counters["ratio_plain"] = median(tarn) / median(plain);
+    state.counters["ratio_asio"] = median(tarn) / median(asioRates);
+    state.SetLabel(place.label());
+}
+
+void OneWay64K(benchmark::State& state) {
+    const benchpin::Placement place = benchpin::placement(true);
+    benchpin::ScopedPin pin(place.first);
+    TarnPair tarnPair(false, place);
+    PlainPair plainPair(false, place.second);
+    AsioPair asioPair(false, place.second);
+    if (!tarnPair.ok) {
+        state.SkipWithError("no connection");
+        return;
+    }
+    tarnPair.acceptor.last.load()->target.store(kBulkFrames);
+    plainPair.target.store(kBulkFrames);
+    asioPair.target.store(kBulkFrames);
+    tarnPair.client.body = std::string(kBulkBody, 'b');
+    const std::string frame = framed(tarnPair.client.body);
+    const double megabytes = kBulkFrames * double{kBulkBody} / 1e6;
+    std::vector<double> tarn, plain, asioRates;
+    for (auto _ : state) {
+        if (!timed(tarn, megabytes, [&] { return tarnOneWay(tarnPair, state); })) return;
+        if (!timed(plain, megabytes, [&] { return plainOneWay(plainPair, frame, state); })) return;
+        if (!timed(asioRates, megabytes, [&] { return asioOneWay(asioPair, frame, state); })) return;
+    }
+    state.counters["tarn_MBps"] = median(tarn);
+    state.counters["plain_MBps"] = median(plain);
+    state.counters["asio_MBps"] = median(asioRates);
+    state.counters["ratio_plain"] = median(tarn) / median(plain);
+    state.counters["ratio_asio"] = median(tarn) / median(asioRates);
+    state.SetLabel(place.label());
 }
 
 }  // namespace
 
-BENCHMARK(BM_Plain_PingPong)->Arg(16)->Arg(4096)->UseRealTime();
-BENCHMARK(BM_Asio_PingPong)->Arg(16)->Arg(4096)->UseRealTime();
-BENCHMARK(BM_Tarn_PingPong)->Arg(16)->Arg(4096)->UseRealTime();
-BENCHMARK(BM_Tarn_PingPongOneReactor)->Arg(16)->Arg(4096)->UseRealTime();
-BENCHMARK(BM_Plain_OneWay64K)->UseRealTime();
-BENCHMARK(BM_Asio_OneWay64K)->UseRealTime();
-BENCHMARK(BM_Tarn_OneWay64K)->UseRealTime();
+BENCHMARK(PingPong)->ArgsProduct({{16, 4096}, {1, 0}})->Iterations(kRuns)->UseRealTime();
+BENCHMARK(OneWay64K)->Iterations(kRuns)->UseRealTime();

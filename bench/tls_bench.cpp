@@ -1,12 +1,18 @@
 // TLS figures on loopback, each beside peers doing the same work in the same
 // run: our TLS sockets (sender and receiver on reactors of their own), a pair
-// of blocking threads on plain OpenSSL, and Boost.Asio's ssl stream.
-//   (a) one-way 64 KiB frames, MB/s, with the cipher alone (EVP, 16 KiB
-//       records, the suite the handshake chose) as the crypto limit;
-//   (b) framed ping-pong with 16-byte bodies, round trips/s.
+// of blocking threads on plain OpenSSL, and Boost.Asio's ssl stream. Every
+// row runs the three alternately, once per iteration, with the sending end on
+// the first CPU and the receiving end on the second, and prints the medians
+// and the ratios (> 1: the library does better). Every context allows the
+// one suite TLS_AES_128_GCM_SHA256.
+//   TlsStream     64 KiB frames streamed one way, MB/s of bodies, beside the
+//                 cipher alone (EVP, 16 KiB records) as the crypto limit;
+//   TlsPingPong   framed ping-pong with 16-byte bodies, round trips/s.
 // Every frame is a 4-byte big-endian length and the body; every receiver asks
 // for the prefix, then for the body. Credentials come from scripts/make-certs
 // into a temporary folder.
+#include "BenchSupport.h"
+
 #include "tarn/ListeningSocket.h"
 #include "tarn/Reactor.h"
 #include "tarn/SSLContext.h"
@@ -32,6 +38,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -48,7 +55,8 @@ using asio::ip::tcp;
 namespace {
 
 constexpr int kFrame = 64 * 1024;
-constexpr int kBatch = 64;        // frames per timed iteration (4 MiB)
+constexpr int kRuns = 5;
+constexpr int kBatch = 256;       // frames per run (16 MiB)
 constexpr int kPing = 16;
 constexpr int kRoundTrips = 1000;  // per timed iteration
 
@@ -78,6 +86,17 @@ const std::string& certDir() {
     return dir;
 }
 std::string cert(const char* name) { return certDir() + "/" + name; }
+
+constexpr const char* kSuite = "TLS_AES_128_GCM_SHA256";
+
+// Every context of every peer: TLS 1.3 with the one suite.
+void fixSuite(SSL_CTX* ctx) {
+    SSL_CTX_set_min_proto_version(ctx, TLS1_3_VERSION);
+    if (SSL_CTX_set_ciphersuites(ctx, kSuite) != 1) {
+        std::fprintf(stderr, "cannot set the suite\n");
+        std::abort();
+    }
+}
 
 std::string frameOf(size_t n, char fill) {
     std::string f(4 + n, fill);
@@ -168,7 +187,9 @@ private:
 
 class OurPair : public tarn::AcceptHandler {
 public:
-    explicit OurPair(bool echo) : echo_(echo) {
+    OurPair(bool echo, const benchpin::Placement& place) : echo_(echo), sending_(place.first), receiving_(place.second) {
+        fixSuite(serverCtx_.getContext());
+        fixSuite(clientCtx_.getContext());
         sending_.start();
         receiving_.start();
         listener_ = std::make_unique<tarn::ListeningSocket>(tarn::InetAddr("127.0.0.1", 0), this);
@@ -201,41 +222,29 @@ private:
     bool echo_;
     tarn::SSLContext serverCtx_{cert("server.pem").c_str(), cert("server.key").c_str(), "", "", "HIGH:!aNULL", false};
     tarn::SSLContext clientCtx_{cert("ca.pem").c_str()};
-    tarn::Reactor sending_;
-    tarn::Reactor receiving_;
+    benchpin::PinnedReactor sending_;
+    benchpin::PinnedReactor receiving_;
     std::unique_ptr<tarn::ListeningSocket> listener_;
     std::unique_ptr<BenchClientSocket> client_;
     std::atomic<BenchServerSocket*> server_{nullptr};
 };
 
-void TarnTlsOneWay(benchmark::State& state) {
-    OurPair pair(false);
-    const std::string body(kFrame, 'x');
-    for (auto _ : state) {
-        pair.frames.arm(kBatch);
-        pair.onSender([&] {
-            for (int i = 0; i < kBatch; ++i) pair.client().sendMessage(body.data(), kFrame);
-        });
-        pair.frames.wait();
-    }
-    state.SetBytesProcessed(state.iterations() * kBatch * kFrame);
+void tarnStream(OurPair& pair, const std::string& body) {
+    pair.frames.arm(kBatch);
+    pair.onSender([&] {
+        for (int i = 0; i < kBatch; ++i) pair.client().sendMessage(body.data(), kFrame);
+    });
+    pair.frames.wait();
 }
-BENCHMARK(TarnTlsOneWay)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
-void TarnTlsPingPong(benchmark::State& state) {
-    OurPair pair(true);
-    const std::string body(kPing, 'p');
-    for (auto _ : state) {
-        pair.replies.arm(kRoundTrips);
-        pair.onSender([&] {
-            pair.client().pingsLeft = kRoundTrips;
-            pair.client().sendMessage(body.data(), kPing);
-        });
-        pair.replies.wait();
-    }
-    state.SetItemsProcessed(state.iterations() * kRoundTrips);
+void tarnPingPong(OurPair& pair, const std::string& body) {
+    pair.replies.arm(kRoundTrips);
+    pair.onSender([&] {
+        pair.client().pingsLeft = kRoundTrips;
+        pair.client().sendMessage(body.data(), kPing);
+    });
+    pair.replies.wait();
 }
-BENCHMARK(TarnTlsPingPong)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
 // ---- plain OpenSSL, blocking threads ----
 
@@ -251,13 +260,15 @@ bool readAll(SSL* ssl, char* p, int n) {
 
 class PlainPair {
 public:
-    explicit PlainPair(bool echo) {
+    PlainPair(bool echo, int receiverCpu) {
         sctx_ = SSL_CTX_new(TLS_server_method());
         SSL_CTX_use_certificate_file(sctx_, cert("server.pem").c_str(), SSL_FILETYPE_PEM);
         SSL_CTX_use_PrivateKey_file(sctx_, cert("server.key").c_str(), SSL_FILETYPE_PEM);
         SSL_CTX_set_cipher_list(sctx_, "HIGH:!aNULL");
+        fixSuite(sctx_);
         cctx_ = SSL_CTX_new(TLS_client_method());
         SSL_CTX_load_verify_locations(cctx_, cert("ca.pem").c_str(), nullptr);
+        fixSuite(cctx_);
 
         const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in addr{};
@@ -268,7 +279,8 @@ public:
         socklen_t len = sizeof addr;
         ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
 
-        receiver_ = std::thread([this, listener, echo] {
+        receiver_ = std::thread([this, listener, echo, receiverCpu] {
+            benchpin::pinSelf(receiverCpu);
             serverFd_ = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
             ::close(listener);
             SSL* ssl = SSL_new(sctx_);
@@ -319,33 +331,20 @@ private:
     std::thread receiver_;
 };
 
-void PlainOpensslOneWay(benchmark::State& state) {
-    PlainPair pair(false);
-    const std::string f = frameOf(kFrame, 'x');
-    for (auto _ : state) {
-        pair.frames.arm(kBatch);
-        for (int i = 0; i < kBatch; ++i) SSL_write(pair.client, f.data(), static_cast<int>(f.size()));
-        pair.frames.wait();
-    }
-    state.SetBytesProcessed(state.iterations() * kBatch * kFrame);
-    state.SetLabel(SSL_get_cipher(pair.client));
+void plainStream(PlainPair& pair, const std::string& f) {
+    pair.frames.arm(kBatch);
+    for (int i = 0; i < kBatch; ++i) SSL_write(pair.client, f.data(), static_cast<int>(f.size()));
+    pair.frames.wait();
 }
-BENCHMARK(PlainOpensslOneWay)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
-void PlainOpensslPingPong(benchmark::State& state) {
-    PlainPair pair(true);
-    const std::string f = frameOf(kPing, 'p');
+void plainPingPong(PlainPair& pair, const std::string& f) {
     char reply[4 + kPing];
-    for (auto _ : state) {
-        for (int i = 0; i < kRoundTrips; ++i) {
-            SSL_write(pair.client, f.data(), static_cast<int>(f.size()));
-            readAll(pair.client, reply, 4);
-            readAll(pair.client, reply + 4, kPing);
-        }
+    for (int i = 0; i < kRoundTrips; ++i) {
+        SSL_write(pair.client, f.data(), static_cast<int>(f.size()));
+        readAll(pair.client, reply, 4);
+        readAll(pair.client, reply + 4, kPing);
     }
-    state.SetItemsProcessed(state.iterations() * kRoundTrips);
 }
-BENCHMARK(PlainOpensslPingPong)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
 // ---- Boost.Asio ssl stream ----
 
@@ -400,7 +399,7 @@ private:
 
 class AsioPair {
 public:
-    explicit AsioPair(bool echo)
+    AsioPair(bool echo, const benchpin::Placement& place)
         : serverCtx_(asio::ssl::context::tls_server),
           clientCtx_(asio::ssl::context::tls_client),
           acceptor_(io_, tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0)),
@@ -408,14 +407,22 @@ public:
         serverCtx_.use_certificate_file(cert("server.pem"), asio::ssl::context::pem);
         serverCtx_.use_private_key_file(cert("server.key"), asio::ssl::context::pem);
         SSL_CTX_set_cipher_list(serverCtx_.native_handle(), "HIGH:!aNULL");
+        fixSuite(serverCtx_.native_handle());
         clientCtx_.load_verify_file(cert("ca.pem"));
+        fixSuite(clientCtx_.native_handle());
         receiver_ = std::make_unique<AsioReceiver>(io_, serverCtx_, acceptor_, echo, frames);
         receiver_->start();
-        thread_ = std::thread([this] { io_.run(); });
+        thread_ = std::thread([this, place] {
+            benchpin::pinSelf(place.second);
+            io_.run();
+        });
         client.lowest_layer().connect(acceptor_.local_endpoint());
         client.handshake(asio::ssl::stream_base::client);
         // From here on the client may also run asynchronously, on a thread of its own.
-        clientThread_ = std::thread([this] { clientIo_.run(); });
+        clientThread_ = std::thread([this, place] {
+            benchpin::pinSelf(place.first);
+            clientIo_.run();
+        });
     }
     ~AsioPair() {
         clientWork_.reset();
@@ -477,56 +484,103 @@ public:
     SslStream client;
 };
 
-void AsioSslOneWay(benchmark::State& state) {
-    AsioPair pair(false);
-    const std::string f = frameOf(kFrame, 'x');
-    for (auto _ : state) {
-        pair.frames.arm(kBatch);
-        for (int i = 0; i < kBatch; ++i) asio::write(pair.client, asio::buffer(f));
-        pair.frames.wait();
-    }
-    state.SetBytesProcessed(state.iterations() * kBatch * kFrame);
+void asioStream(AsioPair& pair, const std::string& f) {
+    pair.frames.arm(kBatch);
+    for (int i = 0; i < kBatch; ++i) asio::write(pair.client, asio::buffer(f));
+    pair.frames.wait();
 }
-BENCHMARK(AsioSslOneWay)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
-void AsioSslPingPong(benchmark::State& state) {
-    AsioPair pair(true);
-    for (auto _ : state) {
-        pair.frames.arm(1);
-        pair.pingPong(kRoundTrips);
-        pair.frames.wait();
-    }
-    state.SetItemsProcessed(state.iterations() * kRoundTrips);
+void asioPingPong(AsioPair& pair) {
+    pair.frames.arm(1);
+    pair.pingPong(kRoundTrips);
+    pair.frames.wait();
 }
-BENCHMARK(AsioSslPingPong)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
 // ---- the cipher alone ----
 
-// AES-256-GCM over 16 KiB records, as TLS 1.3 seals them (the suite the
-// handshakes above chose): the most any TLS transfer on one core can reach.
-void CipherLimitAes256Gcm(benchmark::State& state) {
-    unsigned char key[32] = {1};
+// AES-128-GCM over 16 KiB records, as TLS 1.3 seals them with the suite
+// every peer uses: the most any TLS transfer on one core can reach. MB/s.
+double cipherLimitMBps() {
+    unsigned char key[16] = {1};
     unsigned char iv[12] = {2};
     unsigned char tag[16];
     std::vector<unsigned char> in(16384, 'x');
     std::vector<unsigned char> out(16384 + 32);
     EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    EVP_CIPHER* aes = EVP_CIPHER_fetch(nullptr, "AES-256-GCM", nullptr);
+    EVP_CIPHER* aes = EVP_CIPHER_fetch(nullptr, "AES-128-GCM", nullptr);
     int len = 0;
-    for (auto _ : state) {
-        for (int i = 0; i < kBatch * kFrame / 16384; ++i) {
-            ++iv[11];
-            EVP_EncryptInit_ex(ctx, aes, nullptr, key, iv);
-            EVP_EncryptUpdate(ctx, out.data(), &len, in.data(), static_cast<int>(in.size()));
-            EVP_EncryptFinal_ex(ctx, out.data() + len, &len);
-            EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_GET_TAG, sizeof tag, tag);
-        }
-        benchmark::DoNotOptimize(tag);
+    const auto t0 = std::chrono::steady_clock::now();
+    for (int i = 0; i < kBatch * kFrame / 16384; ++i) {
+        ++iv[11];
+        EVP_EncryptInit_ex(ctx, aes, nullptr, key, iv);
+        EVP_EncryptUpdate(ctx, out.data(), &len, in.data(), static_cast<int>(in.size()));
+        EVP_EncryptFinal_ex(ctx, out.data() + len, &len);
+        EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_GET_TAG, sizeof tag, tag);
     }
+    benchmark::DoNotOptimize(tag);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     EVP_CIPHER_free(aes);
     EVP_CIPHER_CTX_free(ctx);
-    state.SetBytesProcessed(state.iterations() * kBatch * kFrame);
+    return kBatch * double{kFrame} / 1e6 / seconds;
 }
-BENCHMARK(CipherLimitAes256Gcm)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
+
+// Times one run and records `units` per second.
+template <typename F>
+void timed(std::vector<double>& rates, double units, F&& body) {
+    const auto t0 = std::chrono::steady_clock::now();
+    body();
+    rates.push_back(units / std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+}
+
+void TlsStream(benchmark::State& state) {
+    const benchpin::Placement place = benchpin::placement(true);
+    benchpin::ScopedPin pin(place.first);
+    OurPair ours(false, place);
+    PlainPair plain(false, place.second);
+    AsioPair asioPair(false, place);
+    const std::string body(kFrame, 'x');
+    const std::string f = frameOf(kFrame, 'x');
+    const double megabytes = kBatch * double{kFrame} / 1e6;
+    std::vector<double> tarn, openssl, asioRates, cipher;
+    for (auto _ : state) {
+        timed(tarn, megabytes, [&] { tarnStream(ours, body); });
+        timed(openssl, megabytes, [&] { plainStream(plain, f); });
+        timed(asioRates, megabytes, [&] { asioStream(asioPair, f); });
+        cipher.push_back(cipherLimitMBps());
+    }
+    using benchpin::median;
+    state.counters["tarn_MBps"] = median(tarn);
+    state.counters["openssl_MBps"] = median(openssl);
+    state.counters["asio_MBps"] = median(asioRates);
+    state.counters["cipher_MBps"] = median(cipher);
+    state.counters["ratio_openssl"] = median(tarn) / median(openssl);
+    state.counters["ratio_asio"] = median(tarn) / median(asioRates);
+    state.SetLabel(place.label() + " " + SSL_get_cipher(plain.client));
+}
+BENCHMARK(TlsStream)->Iterations(kRuns)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void TlsPingPong(benchmark::State& state) {
+    const benchpin::Placement place = benchpin::placement(true);
+    benchpin::ScopedPin pin(place.first);
+    OurPair ours(true, place);
+    PlainPair plain(true, place.second);
+    AsioPair asioPair(true, place);
+    const std::string body(kPing, 'p');
+    const std::string f = frameOf(kPing, 'p');
+    std::vector<double> tarn, openssl, asioRates;
+    for (auto _ : state) {
+        timed(tarn, kRoundTrips, [&] { tarnPingPong(ours, body); });
+        timed(openssl, kRoundTrips, [&] { plainPingPong(plain, f); });
+        timed(asioRates, kRoundTrips, [&] { asioPingPong(asioPair); });
+    }
+    using benchpin::median;
+    state.counters["tarn_kps"] = median(tarn) / 1000;
+    state.counters["openssl_kps"] = median(openssl) / 1000;
+    state.counters["asio_kps"] = median(asioRates) / 1000;
+    state.counters["ratio_openssl"] = median(tarn) / median(openssl);
+    state.counters["ratio_asio"] = median(tarn) / median(asioRates);
+    state.SetLabel(place.label() + " " + SSL_get_cipher(plain.client));
+}
+BENCHMARK(TlsPingPong)->Iterations(kRuns)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

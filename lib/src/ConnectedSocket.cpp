@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 
 #include <algorithm>
 #include <climits>
@@ -26,6 +27,8 @@ using platform::WSAEWOULDBLOCK;
 namespace {
 
 constexpr int kPrefixBytes = 4;
+// Frames with bodies up to this size are peeked whole and taken in one receive.
+constexpr int kPeekBody = 512;
 
 int clampToInt(int64_t n) { return n > INT_MAX ? INT_MAX : (n < 0 ? 0 : static_cast<int>(n)); }
 
@@ -248,18 +251,34 @@ void ConnectedSocket::destroy() {
 void ConnectedSocket::onReadable() {
     Busy busy(*this);
     const SocketHandle handle = getSocket();
-    // Runs until the transport would block or the peer has closed: a TLS
-    // layer may hold decrypted bytes that no further event would announce.
+    // A layered transport (TLS) may hold decrypted bytes that no further
+    // event would announce: it is read until it would block or the peer has
+    // closed. On the socket's own calls every receive re-enables the read
+    // event, so a receive short of what it asked for ends the turn (the next
+    // bytes come with an event of their own) instead of one more receive that
+    // would only say it would block; and a small frame is peeked whole and
+    // taken in one receive, which never takes more than that frame.
+    const bool plain = plainTransport_;
     while (!closing_.load() && getSocket() == handle) {
+        if (plain && pending_ == 0 && prefixHave_ == 0 && peekNext_) {
+            const PeekResult peeked = readPeekedFrame(handle);
+            if (peeked == PeekResult::kEndTurn) return;
+            if (peeked == PeekResult::kTaken) continue;
+            // Not a whole small frame: read it the usual way.
+        }
         if (pending_ == 0) {
-            const int r = receiveRaw(reinterpret_cast<char*>(prefix_) + prefixHave_, kPrefixBytes - prefixHave_);
+            const int want = kPrefixBytes - prefixHave_;
+            const int r = receiveRaw(reinterpret_cast<char*>(prefix_) + prefixHave_, want);
             if (r < 0) {
                 if (r != -WSAEWOULDBLOCK) onError(r);
                 return;
             }
             if (r == 0) return;
-            prefixHave_ += std::min(r, kPrefixBytes - prefixHave_);
-            if (prefixHave_ < kPrefixBytes) continue;  // held over until complete
+            prefixHave_ += std::min(r, want);
+            if (prefixHave_ < kPrefixBytes) {  // held over until complete
+                if (plain) return;
+                continue;
+            }
             prefixHave_ = 0;
             uint32_t word = 0;
             std::memcpy(&word, prefix_, sizeof word);
@@ -269,6 +288,7 @@ void ConnectedSocket::onReadable() {
                 onError(-WSAEMSGSIZE);
                 return;
             }
+            peekNext_ = length <= static_cast<uint32_t>(kPeekBody);
             if (length == 0) continue;
             pending_ = static_cast<int32_t>(length);
             receive_.reset(std::min(pending_, kReceiveChunk));
@@ -276,7 +296,8 @@ void ConnectedSocket::onReadable() {
         while (pending_ > 0) {
             // The buffer grows as the body arrives and ends at its length.
             if (receive_.space() == 0) receive_.grow(std::min(receive_.capacity(), pending_));
-            const int r = receiveRaw(receive_.writePointer(), std::min(pending_, receive_.space()));
+            const int want = std::min(pending_, receive_.space());
+            const int r = receiveRaw(receive_.writePointer(), want);
             if (r == 0 || r == -WSAEWOULDBLOCK) return;  // the rest comes with a later event
             if (r < 0) {
                 onError(r);
@@ -285,9 +306,57 @@ void ConnectedSocket::onReadable() {
             const int taken = std::min(r, pending_);
             receive_.advance(taken);
             pending_ -= taken;
+            if (plain && r < want) return;  // so does the rest here
         }
         onMessage(receive_.data(), receive_.length());
     }
+}
+
+ConnectedSocket::PeekResult ConnectedSocket::readPeekedFrame(SocketHandle handle) {
+    char peek[kPrefixBytes + kPeekBody];
+    const int r = static_cast<int>(platform::netRecv(handle, peek, sizeof peek, MSG_PEEK));
+    if (r < 0) {
+        if (r != -WSAEWOULDBLOCK) onError(r);
+        return PeekResult::kEndTurn;
+    }
+    if (r == 0) return PeekResult::kEndTurn;
+    if (r < kPrefixBytes) return PeekResult::kNotWhole;
+    uint32_t word = 0;
+    std::memcpy(&word, peek, sizeof word);
+    const uint32_t length = ntohl(word);
+    if (length > static_cast<uint32_t>(r - kPrefixBytes)) return PeekResult::kNotWhole;
+    const int total = kPrefixBytes + static_cast<int>(length);
+    // A short peek that ends with this frame saw everything the handle held.
+    const bool wasAll = r == total && r < static_cast<int>(sizeof peek);
+    if (!takePeekedFrame(handle, total, wasAll)) return PeekResult::kEndTurn;
+    if (wasAll && pending_ == 0 && prefixHave_ == 0) return PeekResult::kEndTurn;  // the handle is empty
+    return PeekResult::kTaken;
+}
+
+bool ConnectedSocket::takePeekedFrame(SocketHandle handle, int total, bool wasAll) {
+    receive_.reset(total);
+    const int r = static_cast<int>(platform::netRecvPeeked(handle, receive_.writePointer(), static_cast<size_t>(total), wasAll));
+    if (r < 0) {
+        if (r != -WSAEWOULDBLOCK) onError(r);
+        return false;
+    }
+    if (r == 0) return false;
+    if (r < total) {
+        // Fewer than were peeked (only this thread reads, so not expected):
+        // carry on with what came as a partly received frame.
+        if (r < kPrefixBytes) {
+            std::memcpy(prefix_, receive_.data(), static_cast<size_t>(r));
+            prefixHave_ = r;
+            return true;
+        }
+        std::memmove(receive_.data(), receive_.data() + kPrefixBytes, static_cast<size_t>(r - kPrefixBytes));
+        receive_.reset(total);  // the capacity is there already: contents kept
+        receive_.advance(r - kPrefixBytes);
+        pending_ = total - r;
+        return true;
+    }
+    if (total > kPrefixBytes) onMessage(receive_.data() + kPrefixBytes, total - kPrefixBytes);
+    return true;
 }
 
 int ConnectedSocket::receiveRaw(char* buffer, int size) {
@@ -312,25 +381,48 @@ int ConnectedSocket::sendRaw(const char* data, int length) {
 
 int ConnectedSocket::shutdownSend() { return platform::netShutdown(getSocket(), SHUT_WR); }
 
+namespace {
+
+// One frame in a buffer of its own: the prefix, then the body.
+std::unique_ptr<ConnectedSocket::DataBuffer> framed(const unsigned char* prefix, const char* body, int length) {
+    const int total = length + kPrefixBytes;
+    auto frame = std::make_unique<ConnectedSocket::DataBuffer>(total);
+    std::memcpy(frame->writePointer(), prefix, kPrefixBytes);
+    if (length > 0) std::memcpy(frame->writePointer() + kPrefixBytes, body, static_cast<size_t>(length));
+    frame->advance(total);
+    return frame;
+}
+
+}  // namespace
+
 int ConnectedSocket::sendMessage(const void* data, int length) {
     if (length < 0 || length > kMaxFrameLength) return -WSAEMSGSIZE;
     if (data == nullptr && length > 0) return -WSAEFAULT;
     const int total = length + kPrefixBytes;
-    auto frame = std::make_unique<DataBuffer>(total);
     const uint32_t word = htonl(static_cast<uint32_t>(length));
-    std::memcpy(frame->writePointer(), &word, sizeof word);
-    if (length > 0) std::memcpy(frame->writePointer() + kPrefixBytes, data, static_cast<size_t>(length));
-    frame->advance(total);
+    unsigned char prefix[kPrefixBytes];
+    std::memcpy(prefix, &word, sizeof word);
+    const char* body = static_cast<const char*>(data);
+    // A layered transport takes the frame in one piece, copied before the
+    // lock is taken; the socket's own send gathers the prefix and the
+    // caller's bytes, and the frame is copied only when it must wait.
+    std::unique_ptr<DataBuffer> frame;
+    if (!plainTransport_) frame = framed(prefix, body, length);
 
     std::lock_guard<ThreadLock> guard(lock_);
     if (closing_.load()) return -WSAENOTCONN;
-    if (writeBlocked_ || sendQueue_.getCount() > 0) {
-        sendQueue_.add(frame.release());
+    // A frame that becomes the head counts the part of it already sent.
+    auto queue = [&](int sent) {
+        if (!frame) frame = framed(prefix, body, length);
+        if (sendQueue_.getCount() == 0) headSent_ = sent;
+        sendQueue_.add(frame.get());
+        frame.release();
         return 0;
-    }
+    };
+    if (writeBlocked_ || sendQueue_.getCount() > 0) return queue(0);
     int sent = 0;
     for (;;) {
-        const int r = sendRaw(frame->data() + sent, total - sent);
+        const int r = frame ? sendRaw(frame->data() + sent, total - sent) : sendGathered(prefix, body, length, sent);
         if (r > 0) {
             sent += r;
             if (sent >= total) return total;
@@ -338,13 +430,24 @@ int ConnectedSocket::sendMessage(const void* data, int length) {
         }
         if (r == -WSAEWOULDBLOCK) {
             writeBlocked_ = true;
-            headSent_ = sent;
-            sendQueue_.add(frame.release());
-            return 0;
+            return queue(sent);
         }
         // 0 bytes of a non-empty frame is a failure, never success.
         return r == 0 ? -WSAESHUTDOWN : r;
     }
+}
+
+int ConnectedSocket::sendGathered(const unsigned char* prefix, const char* body, int length, int sent) {
+    iovec parts[2];
+    int count = 0;
+    if (sent < kPrefixBytes) {
+        parts[count++] = iovec{const_cast<unsigned char*>(prefix) + sent, static_cast<size_t>(kPrefixBytes - sent)};
+    }
+    const int bodySent = std::max(0, sent - kPrefixBytes);
+    if (length > bodySent) {
+        parts[count++] = iovec{const_cast<char*>(body) + bodySent, static_cast<size_t>(length - bodySent)};
+    }
+    return static_cast<int>(platform::netSendv(getSocket(), parts, count));
 }
 
 void ConnectedSocket::onWritable() {

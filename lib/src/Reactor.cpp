@@ -6,8 +6,10 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <mutex>
 #include <string>
+#include <thread>
 
 namespace tarn {
 
@@ -68,7 +70,7 @@ void Reactor::CancelScheduledTaskTask::discard() { execute(); }
 
 // ---- life cycle ----
 
-Reactor::Reactor() : BaseThread(-1) {
+Reactor::Reactor() : BaseThread(-1), spinBeforeSleep_(std::thread::hardware_concurrency() > 1) {
     running_.set(false);
     threadId_.set(kNoThread);
 }
@@ -102,6 +104,14 @@ int Reactor::wake() {
     return 0;
 }
 
+void Reactor::wakeIfAsleep() {
+    // A read-modify-write, so that it and the loop's announcement (one too)
+    // are ordered: either this finds the announcement, or the announcement
+    // reads what this wrote and the loop's look at the timers that follows
+    // sees what the caller queued before.
+    if (sleeping_.fetch_add(0, std::memory_order_acq_rel) != 0) wake();
+}
+
 int Reactor::stop() {
     running_.set(false);
     wake();
@@ -127,14 +137,22 @@ void Reactor::post(Task* task) {
         task->discard();
         return;
     }
-    wake();
+    // A load is enough: the push took the queue's lock with a sequentially
+    // consistent exchange, and the loop takes the same lock after announcing
+    // its sleep. Whichever of the two got the lock first, either the loop
+    // finds the task or this load finds the announcement.
+    if (sleeping_.load() != 0) wake();
 }
 
 void Reactor::schedule(const SystemTime& when, Task* task) {
     if (task == nullptr) return;
+    bool earliest = false;
     {
         std::lock_guard<BaseThread> guard(*this);
         if (!stopped_) {
+            // Only a new front entry shortens the loop's wait; any other
+            // falls due no earlier than the one the loop waits for.
+            earliest = scheduledTasks_.getCount() == 0 || when < scheduledTasks_.peek().priority;
             scheduledTasks_.push(task, when);
             task = nullptr;
         }
@@ -143,7 +161,7 @@ void Reactor::schedule(const SystemTime& when, Task* task) {
         task->discard();
         return;
     }
-    wake();
+    if (earliest) wakeIfAsleep();
 }
 
 void Reactor::cancelScheduledTask(Task* task) {
@@ -246,16 +264,26 @@ void Reactor::loop() {
         }
         const bool countMode = socketEvent_ == nullptr || watchedSockets_.getCount() == 0;
         countMode_.store(countMode);
-        if (carriedTasks_.getCount() > 0 || wakeCount_.count() != seenWakes_) {
+        if (carriedTasks_.getCount() > 0 || wakeCount_.count() != seenWakes_ || postedSoon(countMode)) {
             // Tasks are waiting, or a wake-up came since the last batch (one
             // that came while wakers took the other way counts too): as if woken.
             result = platform::kWaitObject0;
-        } else if (countMode) {
-            result = sleepOnWakeCount(timeoutMs());
         } else {
-            // One epoll_wait sleeps on both objects and records the sockets'
-            // events as it returns. A wake-up is acquired after the tasks ran.
-            result = socketEvent_->waitWith(getWakeEvent(), timeoutMs(), false);
+            // Posters and schedulers wake the loop only while this is set.
+            // A poster's lock and this take of the same lock are ordered, a
+            // scheduler's read-modify-write and this exchange are: either
+            // side sees the other.
+            sleeping_.exchange(1);
+            if (postedTasks_.takeAll(carriedTasks_) > 0) {
+                result = platform::kWaitObject0;
+            } else if (countMode) {
+                result = sleepOnWakeCount(timeoutMs());
+            } else {
+                // One epoll_wait sleeps on both objects and records the sockets'
+                // events as it returns. A wake-up is acquired after the tasks ran.
+                result = socketEvent_->waitWith(getWakeEvent(), timeoutMs(), false);
+            }
+            sleeping_.store(0, std::memory_order_relaxed);
         }
         if (result == platform::kWaitObject0) {
             // Whatever was queued before the wakes counted so far is taken in
@@ -279,6 +307,21 @@ void Reactor::loop() {
         } else if (result == platform::kWaitTimeout) {
             serveDue();
         }
+    }
+}
+
+bool Reactor::postedSoon(bool countMode) {
+    if (postedTasks_.sizeHint() > 0) return true;
+    // A loop fed by a busy poster finds more work within microseconds; a
+    // short look saves both sides the system calls of a sleep and its
+    // wake-up. Not with sockets watched (their events must not wait), nor on
+    // one processor, where the poster cannot run while the loop looks.
+    if (!countMode || !spinBeforeSleep_ || !lastPassPosted_) return false;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(kLookBeforeSleepUs);
+    for (int i = 1;; ++i) {
+        SpinLock::pause();
+        if (postedTasks_.sizeHint() > 0 || wakeCount_.count() != seenWakes_) return true;
+        if (i % 32 == 0 && std::chrono::steady_clock::now() >= until) return false;
     }
 }
 
@@ -347,6 +390,13 @@ void Reactor::servePosted() {
     TList<Task*> batch;
     carriedTasks_.takeAll(batch);  // posted earlier than what the queue holds
     postedTasks_.takeAll(batch);
+    lastPassPosted_ = batch.getCount() > 0;
+    // The nodes go back to the queue for later posts, also when a task raises.
+    struct Recycle {
+        TBatchQueue<Task*>& queue;
+        TList<Task*>& used;
+        ~Recycle() { queue.recycle(used); }
+    } recycle{postedTasks_, batch};
     for (TList<Task*>::Iterator it(batch); it.hasCurrent(); it.Step()) {
         Task* task = it.iterator();
         try {
@@ -390,15 +440,15 @@ void Reactor::serveSockets() {
 
 void Reactor::serveDue() {
     const SystemTime now = SystemTime::now();
-    TList<Task*> due;
+    std::vector<Task*>& due = dueTasks_;  // kept between passes: no allocation per pass
+    due.clear();
     {
         std::lock_guard<BaseThread> guard(*this);
         while (scheduledTasks_.getCount() > 0 && scheduledTasks_.peek().priority <= now) {
-            due.add(scheduledTasks_.pop().data);
+            due.push_back(scheduledTasks_.pop().data);
         }
     }
-    for (TList<Task*>::Iterator it(due); it.hasCurrent(); it.Step()) {
-        Task* task = it.iterator();
+    for (Task* task : due) {
         try {
             task->execute();
         } catch (const QuorException& e) {

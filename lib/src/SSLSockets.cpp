@@ -230,6 +230,7 @@ SSL* newConnection(SSLContext* context, SocketHandle handle) {
 // ---- SSLClientSocket ----
 
 SSLClientSocket::SSLClientSocket(SSLContext* context) : context_(context) {
+    useLayeredTransport();
     ssl_ = newConnection(context_, getSocket());
 }
 
@@ -391,6 +392,7 @@ bool SSLClientSocket::getPeerName(TarnString& out) {
 
 SSLConnectedSocket::SSLConnectedSocket(SocketHandle socket, const InetAddr& peer, SSLContext* context)
     : ConnectedSocket(socket, peer), context_(context) {
+    useLayeredTransport();
     ssl_ = newConnection(context_, getSocket());
     // A final outcome waits for the first event: a close here would destroy
     // the object inside its constructor, and a subclass is not built yet.

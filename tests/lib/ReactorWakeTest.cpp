@@ -11,6 +11,7 @@
 #include <chrono>
 #include <functional>
 #include <mutex>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -446,4 +447,78 @@ TEST(ReactorWake, APostLandingAsTheLoopGoesBackToSleepIsServed) {
     }
     r.removeSocket(&s);
     r.stop();
+}
+
+TEST(ReactorWake, TimersLaterThanTheFrontDoNotWakeTheLoopYetAllRunInOrder) {
+    // Two threads schedule timers at random near times, most of them behind
+    // the front entry (they do not rouse the loop), some in front of it,
+    // with the front cancelled now and then; with and without a watched
+    // socket. Every timer that was not cancelled runs once, in time order.
+    for (const bool withSocket : {false, true}) {
+        SwappableSocket s;
+        Reactor r;
+        if (withSocket) r.addSocket(&s);
+        ASSERT_EQ(0, r.start());
+        constexpr int kPerThread = 400;
+        class StampTask : public Task {
+        public:
+            void execute() override {
+                ranAt = SystemTime::now();
+                order = counter->fetch_add(1);
+                ++calls;
+            }
+            void discard() override { ++calls; }
+            SystemTime due{0};
+            SystemTime ranAt{0};
+            int order = -1;
+            std::atomic<int> calls{0};
+            std::atomic<int>* counter = nullptr;
+        };
+        std::vector<StampTask> tasks(2 * kPerThread);
+        std::atomic<int> counter{0};
+        std::atomic<int> cancelled{0};
+        const SystemTime base = SystemTime::now();
+        auto schedule = [&](int first, unsigned seed) {
+            std::mt19937 rng(seed);
+            for (int i = first; i < first + kPerThread; ++i) {
+                StampTask& t = tasks[static_cast<size_t>(i)];
+                t.counter = &counter;
+                t.due = base;
+                t.due += 200 + static_cast<int>(rng() % 300);
+                r.schedule(t.due, &t);
+                if (i % 97 == 0) {
+                    r.cancelScheduledTask(&t);
+                    ++cancelled;
+                }
+            }
+        };
+        std::thread a(schedule, 0, 1u);
+        std::thread b(schedule, kPerThread, 2u);
+        a.join();
+        b.join();
+        // A cancellation finds its entry gone only when it already ran.
+        const int expected = 2 * kPerThread - cancelled.load();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLimitMs);
+        while (counter.load() < expected && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        r.stop();
+        ASSERT_GE(counter.load(), expected) << "with socket " << withSocket;
+        std::vector<const StampTask*> byOrder(static_cast<size_t>(counter.load()), nullptr);
+        for (size_t i = 0; i < tasks.size(); ++i) {
+            const StampTask& t = tasks[i];
+            if (t.calls.load() == 0) {
+                EXPECT_EQ(0u, i % 97) << "timer " << i << " never ran and was not cancelled";
+                continue;
+            }
+            ASSERT_EQ(1, t.calls.load());
+            ASSERT_GE(t.order, 0);
+            byOrder[static_cast<size_t>(t.order)] = &t;
+            EXPECT_TRUE(t.ranAt >= t.due) << "a timer ran before its time";
+        }
+        for (size_t i = 1; i < byOrder.size(); ++i) {
+            ASSERT_NE(nullptr, byOrder[i]);
+            EXPECT_TRUE(byOrder[i - 1]->due <= byOrder[i]->due) << "out of order at " << i;
+        }
+    }
 }

@@ -208,6 +208,10 @@ protected:
     void clearReceiveState();
     /// Frees every queued frame and clears write-blocked. Any thread.
     void clearSendState();
+    /// Tells the frame reader and writer that sendRaw and receiveRaw are no
+    /// longer the plain socket calls (a TLS layer): they then never bypass
+    /// them. A subclass that overrides either calls it in its constructor.
+    void useLayeredTransport() { plainTransport_ = false; }
 
 private:
     class DeleteTask;
@@ -218,6 +222,16 @@ private:
     int flushQueueLocked();
     // Frees every queued frame. lock_ held.
     void freeQueueLocked();
+    // The plain transport's small-frame path: peeks, and when a whole frame
+    // is there takes it in one receive and hands it on.
+    enum class PeekResult { kTaken, kNotWhole, kEndTurn };
+    PeekResult readPeekedFrame(SocketHandle handle);
+    // Takes one frame of `total` bytes (prefix included) that a peek found
+    // complete; false when the turn ends.
+    bool takePeekedFrame(SocketHandle handle, int total, bool wasAll);
+    // One gathered send of what is left of a frame, its first `sent` bytes
+    // gone: sendRaw's result. lock_ held.
+    int sendGathered(const unsigned char* prefix, const char* body, int length, int sent);
 
     InetAddr peer_;
     std::atomic<SocketHandle> socket_;   // owned; replaced under lock_
@@ -225,6 +239,8 @@ private:
     int32_t pending_ = 0;                // body bytes still to come; reactor thread
     unsigned char prefix_[4] = {};       // a length prefix being collected; reactor thread
     int prefixHave_ = 0;                 // its bytes so far; reactor thread
+    bool plainTransport_ = true;         // set before the socket is used
+    bool peekNext_ = true;               // the last frame was small; reactor thread
     TQueue<DataBuffer*> sendQueue_;      // owned frames, oldest first; guarded by lock_
     int headSent_ = 0;                   // bytes of the head frame already sent; guarded by lock_
     bool writeBlocked_ = false;          // guarded by lock_

@@ -28,7 +28,10 @@ namespace tarn {
 /// number: the wake event and one socket event shared by all of them. With
 /// none it sleeps on a wake counter instead (a futex), which a post wakes in
 /// less time than an eventfd in epoll; wake() picks whichever the loop
-/// sleeps on.
+/// sleeps on. post() and schedule() call it only once the loop has announced
+/// that it is about to sleep, so posting to a busy loop makes no system call;
+/// with no socket watched, a loop that has just served posts looks for more
+/// for a few microseconds before it sleeps.
 ///
 /// Every call into a task or a socket is guarded on its own: a failure is
 /// written to the crash log and the loop goes on.
@@ -130,6 +133,12 @@ private:
     // as a request: another thread is calling while a loop thread exists and
     // its end sequence has not finished.
     bool mustRequest();
+    // wake(), but only when the loop has announced that it sleeps; any
+    // thread, after queueing its work.
+    void wakeIfAsleep();
+    // Whether posted tasks are there or come within a short look (only after
+    // a pass that served some, and only with no socket to watch).
+    bool postedSoon(bool countMode);
     // Direct change on the calling thread: nothing once the loop has stopped.
     int changeSockets(BaseSocket* socket, bool add);
     // The change itself, for requests served on the reactor thread (also
@@ -170,6 +179,7 @@ private:
     uint64_t selectedEpoch_ = 0;
     bool selectedValid_ = false;
     std::vector<BaseSocket*> passCopy_;  // the reactor thread's copy of the watched set in serveSockets
+    std::vector<Task*> dueTasks_;        // the reactor thread's: the due tasks of one pass
     // Every wake() bumps wakeCount_ after its caller queued its work; the
     // bump wakes the loop when it sleeps on the counter. Otherwise, when the
     // loop sleeps in epoll (countMode_ clear: sockets watched), wake() sets
@@ -181,6 +191,13 @@ private:
     platform::WakeCount wakeCount_;
     std::atomic<bool> countMode_{false};
     uint32_t seenWakes_ = 0;
+    // Set by the loop from just before its last look at the queues until its
+    // sleep ends. post() and schedule() wake it only while it is set, so a
+    // post to a loop that is awake costs one load. 0 or 1.
+    std::atomic<int> sleeping_{0};
+    const bool spinBeforeSleep_;     // more than one processor
+    bool lastPassPosted_ = false;    // the reactor thread's
+    static constexpr int kLookBeforeSleepUs = 20;
 };
 
 /// A handle that forwards to a reactor it neither owns nor counts.

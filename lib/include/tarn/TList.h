@@ -76,7 +76,7 @@ public:
         while (n != nullptr && !(n->value == value)) n = n->next;
         if (n == nullptr) throw QuorException("TList::remove(): value does not exist");
         unlink(n);
-        delete n;
+        releaseNode(n);
     }
 
     /// Removes the iterator's current element and moves the iterator to the
@@ -86,7 +86,7 @@ public:
         if (n == nullptr || it.list_ != this) throw QuorException("TList::remove(): value does not exist");
         it.current_ = n->next;
         unlink(n);
-        delete n;
+        releaseNode(n);
     }
 
     int getCount() const { return count_; }
@@ -125,6 +125,11 @@ protected:
     /// nodes keeps the index right here.
     virtual void unlinking(const Node* n) { (void)n; }
 
+    /// Frees a node that has left the list. A subclass that keeps spare
+    /// nodes takes it back here; the destructor still deletes what remains
+    /// linked, so every node must come from plain new.
+    virtual void releaseNode(Node* n) { delete n; }
+
     void unlink(Node* n) {
         unlinking(n);
         if (n->prev != nullptr) {
@@ -157,6 +162,17 @@ protected:
         from.head_ = from.tail_ = nullptr;
         from.count_ = 0;
         return moved;
+    }
+
+    /// Takes every node out of `from` as one chain (first to last, linked
+    /// through next) and leaves it empty; returns how many there were.
+    static int detachAll(TList& from, Node*& first, Node*& last) {
+        first = from.head_;
+        last = from.tail_;
+        const int count = from.count_;
+        from.head_ = from.tail_ = nullptr;
+        from.count_ = 0;
+        return count;
     }
 
     Node* head_ = nullptr;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tarn/NodeStash.h"
 #include "tarn/TList.h"
 
 #include <iterator>
@@ -27,6 +28,10 @@ struct PriorityData {
 /// random times stays cheap to fill. The list itself, and so every walk and
 /// removal through the base class, is the same as without the index. No
 /// lock: its owner guards it. Never deletes what the data point to.
+///
+/// Nodes of the list and of the index that leave the queue are kept for
+/// later pushes (up to a bound), so a timer queue in steady use does not
+/// allocate per push.
 template <typename T, typename P>
 class TPriorityQueue : public TList<PriorityData<T, P>> {
     using Base = TList<PriorityData<T, P>>;
@@ -42,10 +47,12 @@ class TPriorityQueue : public TList<PriorityData<T, P>> {
         Node* last;
         int count;
     };
-    using Runs = std::map<P, Run, ServedBefore>;
+    using Runs = std::map<P, Run, ServedBefore, PoolAllocator<std::pair<const P, Run>>>;
 
 public:
-    explicit TPriorityQueue(int descending = 0) : descending_(descending), runs_(ServedBefore{descending != 0}) {}
+    explicit TPriorityQueue(int descending = 0)
+        : descending_(descending),
+          runs_(ServedBefore{descending != 0}, PoolAllocator<std::pair<const P, Run>>(&runBlocks_)) {}
     ~TPriorityQueue() override = default;
 
     /// Inserts behind every entry that is to be served no later than it and
@@ -53,7 +60,13 @@ public:
     int push(const T& data, P priority) {
         // Allocate before touching the list, so that a failed allocation
         // leaves the queue as it was.
-        auto owned = std::make_unique<Node>(Node{PriorityData<T, P>{priority, data}, nullptr, nullptr});
+        std::unique_ptr<Node> owned(spareNodes_.take());
+        if (owned) {
+            owned->value.priority = priority;
+            owned->value.data = data;
+        } else {
+            owned = std::make_unique<Node>(Node{PriorityData<T, P>{priority, data}, nullptr, nullptr});
+        }
         const ServedBefore servedBefore = runs_.key_comp();
         if (this->tail_ != nullptr && !servedBefore(priority, this->tail_->value.priority)) {
             // Served no earlier than the tail (the usual case of timers set
@@ -107,15 +120,18 @@ public:
         if (n == nullptr) throw QuorException("pop(): the list is empty.  Nothing to pop.");
         this->unlink(n);  // the index looks the node's priority up: move it out after
         PriorityData<T, P> entry = std::move(n->value);
-        delete n;
+        releaseNode(n);
         return entry;
     }
 
     int isDescending() const { return descending_; }
 
 protected:
+    void releaseNode(Node* n) override { spareNodes_.give(n); }
+
     void unlinking(const Node* n) override {
-        auto run = runs_.find(n->value.priority);
+        // The front entry (every pop) belongs to the first run: no search.
+        auto run = n == this->head_ ? runs_.begin() : runs_.find(n->value.priority);
         if (run == runs_.end()) return;  // cannot happen: every node is indexed
         Run& r = run->second;
         if (--r.count == 0) {
@@ -127,7 +143,14 @@ protected:
     }
 
 private:
+    // As many spare entries as a busy timer queue holds; a few megabytes at most.
+    static constexpr int kSpareLimit = 1 << 17;
+
     const int descending_;
+    // Declared before the index and after nothing that uses them: they
+    // outlive the index's nodes and are gone before the base frees the list.
+    BlockStash runBlocks_{kSpareLimit};
+    NodeStash<Node> spareNodes_{kSpareLimit};
     Runs runs_;
 };
 

@@ -574,7 +574,9 @@ int netAccept(SocketHandle handle, sockaddr_in* peer) {
     return fd;
 }
 
-ssize_t netRecv(SocketHandle handle, void* buffer, size_t length, int flags) {
+namespace {
+
+ssize_t receive(SocketHandle handle, void* buffer, size_t length, int flags, bool emptiesHandle) {
     Record* rec = find(handle);
     if (rec != nullptr) {
         // Enabled before the call, as in netAccept.
@@ -592,7 +594,7 @@ ssize_t netRecv(SocketHandle handle, void* buffer, size_t length, int flags) {
         // that empties the socket (a short count, would-block, the end)
         // makes it unnecessary: a reader that reads until it would block
         // never costs one.
-        const bool full = n > 0 && static_cast<size_t>(n) == length;
+        const bool full = n > 0 && static_cast<size_t>(n) == length && !emptiesHandle;
         std::lock_guard<std::mutex> guard(rec->lock);
         State& r = rec->s;
         if (full && r.owner != nullptr && !r.requeued) {
@@ -607,13 +609,21 @@ ssize_t netRecv(SocketHandle handle, void* buffer, size_t length, int flags) {
     return n;
 }
 
-ssize_t netSend(SocketHandle handle, const void* data, size_t length, int flags) {
-    ssize_t n;
-    do {
-        n = ::send(handle, data, length, flags | MSG_NOSIGNAL);
-    } while (n < 0 && errno == EINTR);
-    if (n >= 0) return n;
-    const int err = errno;
+}  // namespace
+
+ssize_t netRecv(SocketHandle handle, void* buffer, size_t length, int flags) {
+    return receive(handle, buffer, length, flags, false);
+}
+
+ssize_t netRecvPeeked(SocketHandle handle, void* buffer, size_t length, bool wasAll) {
+    return receive(handle, buffer, length, 0, wasAll);
+}
+
+namespace {
+
+// What a send that failed with err leaves: the FD_WRITE re-enabling on
+// would-block and the error to return.
+ssize_t sendFailed(SocketHandle handle, int err) {
     Record* rec = find(handle);
     if (rec == nullptr) return -wsaErrorFromErrno(err);
     std::lock_guard<std::mutex> guard(rec->lock);
@@ -627,6 +637,29 @@ ssize_t netSend(SocketHandle handle, const void* data, size_t length, int flags)
     // Linux says EPIPE for a TCP handle that never was connected too.
     if (err == EPIPE && r.kind != Kind::Unknown && !r.wasConnected) return -WSAENOTCONN;
     return -wsaErrorFromErrno(err);
+}
+
+}  // namespace
+
+ssize_t netSend(SocketHandle handle, const void* data, size_t length, int flags) {
+    ssize_t n;
+    do {
+        n = ::send(handle, data, length, flags | MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    if (n >= 0) return n;
+    return sendFailed(handle, errno);
+}
+
+ssize_t netSendv(SocketHandle handle, const struct iovec* buffers, int count) {
+    msghdr message{};
+    message.msg_iov = const_cast<struct iovec*>(buffers);
+    message.msg_iovlen = static_cast<size_t>(count);
+    ssize_t n;
+    do {
+        n = ::sendmsg(handle, &message, MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    if (n >= 0) return n;
+    return sendFailed(handle, errno);
 }
 
 int netShutdown(SocketHandle handle, int how) {

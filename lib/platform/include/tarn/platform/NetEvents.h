@@ -11,6 +11,7 @@
 #include <sys/types.h>
 
 struct sockaddr_in;
+struct iovec;
 
 namespace tarn::platform {
 
@@ -202,6 +203,16 @@ int netAccept(SocketHandle handle, sockaddr_in* peer);
 /// closed, or a negated error (-10035 when no data is there).
 ssize_t netRecv(SocketHandle handle, void* buffer, size_t length, int flags = 0);
 
+/// A receive of bytes the caller has just peeked (netRecv with MSG_PEEK),
+/// taking `length` of them. `wasAll`: the peek was short, so these bytes were
+/// all the handle held; no look-again is kept for this receive then even
+/// though it fills its buffer, since anything that arrived after the peek
+/// comes with an edge of its own (the peek re-enabled FD_READ). Otherwise as
+/// netRecv.
+ssize_t netRecvPeeked(SocketHandle handle, void* buffer, size_t length, bool wasAll);
+/// sendmsg of `count` buffers with MSG_NOSIGNAL, as netSend sends one: the
+/// byte count, or a negated error; -10035 re-enables FD_WRITE.
+ssize_t netSendv(SocketHandle handle, const struct iovec* buffers, int count);
 /// send with MSG_NOSIGNAL (a closed peer never raises SIGPIPE). The byte
 /// count, or a negated error; -10035 re-enables FD_WRITE.
 ssize_t netSend(SocketHandle handle, const void* data, size_t length, int flags = 0);
