@@ -135,9 +135,9 @@ desktop-file-validate "$root/usr/share/doc/tallyscope/examples/tallyscope-wall.d
 icon=$(sed -n 's/^Icon=//p' "$desktop" | head -n1)
 [ "$icon" = "$app_id" ] || fail "the desktop entry's icon is '$icon'"
 [ "$(sed -n 's/^Exec=//p' "$desktop" | head -n1)" = "tallyscope" ] || fail "the desktop entry does not run tallyscope"
-grep -A3 '^\[Desktop Action wall-display\]' "$desktop" | grep -qx 'Exec=tallyscope --connect' ||
-    fail "no wall display action running tallyscope --connect"
-grep -qx 'Exec=tallyscope --connect --studio "Studio A"' "$root/usr/share/doc/tallyscope/examples/tallyscope-wall.desktop" ||
+grep -A3 '^\[Desktop Action wall-display\]' "$desktop" | grep -qx 'Exec=tallyscope --wall --connect' ||
+    fail "no wall display action running tallyscope --wall --connect"
+grep -qx 'Exec=tallyscope --wall --connect --studio "Studio A"' "$root/usr/share/doc/tallyscope/examples/tallyscope-wall.desktop" ||
     fail "the autostart example does not start into a studio"
 
 step "AppStream metadata"
@@ -182,7 +182,7 @@ run -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen "$viewer" --help >"$
     fail "tallyscope --help exited with $?"
 head -n1 "$scratch/viewer.help" | grep -q '^Usage: tallyscope ' || fail "tallyscope --help has no usage line"
 grep -Eq '^ +-h, --help ' "$scratch/viewer.help" || fail "tallyscope --help does not list -h, --help"
-for opt in --version --connect --studio=NAME --screenshot=FILE --quit-after=SECONDS; do
+for opt in --version --connect --studio=NAME --screenshot=FILE --quit-after=SECONDS --wall --screen=N; do
     grep -Eq "^ +(-h, )?$opt( |$)" "$scratch/viewer.help" || fail "tallyscope --help does not list $opt"
 done
 # Every option of --help is in the manual page.
