@@ -209,6 +209,20 @@ Expected expect(const std::string& stream) {
 
 // A plain client on the loopback port and the accepted handle, known to the
 // network-event layer as connected (as a ListeningSocket accepts).
+// Waits for events on fd for up to ms. libFuzzer's timer signal may cut a
+// wait short (EINTR): the wait goes on for the time left.
+bool waitFor(int fd, short events, int ms) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return false;
+        pollfd p{fd, events, 0};
+        const int n = ::poll(&p, 1, static_cast<int>(left));
+        if (n == 1) return true;
+        if (n < 0 && errno != EINTR) return false;
+    }
+}
+
 bool connectPair(int& client, int& server) {
     Rig& r = rig();
     client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -217,12 +231,26 @@ bool connectPair(int& client, int& server) {
     a.sin_family = AF_INET;
     a.sin_port = htons(r.port);
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(client, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return false;
+    if (::connect(client, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        // An interrupted connect goes on in the kernel; its outcome is read
+        // once the socket is writable.
+        if (errno != EINTR && errno != EINPROGRESS) return false;
+        if (!waitFor(client, POLLOUT, 5000)) return false;
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (::getsockopt(client, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return false;
+        if (error != 0) {
+            errno = error;
+            return false;
+        }
+    }
     const int one = 1;
     ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    pollfd p{r.listener, POLLIN, 0};
-    if (::poll(&p, 1, 5000) != 1) return false;
-    server = tarn::platform::netAccept(r.listener, nullptr);
+    if (!waitFor(r.listener, POLLIN, 5000)) return false;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        server = tarn::platform::netAccept(r.listener, nullptr);
+        if (server >= 0 || errno != EINTR) break;
+    }
     return server >= 0;
 }
 
