@@ -5,10 +5,15 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QScreen>
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <utility>
+#include <vector>
+
+#include "app/ChildFrm.h"
 #include "app/Resource.h"
 #include "framework/Afx.h"
 #include "framework/WinApp.h"
@@ -109,6 +114,33 @@ void CMainFrame::SavePlacement() {
 void CMainFrame::OnClose() {
     SavePlacement();
     CMDIFrameWnd::OnClose();
+}
+
+void CMainFrame::PlaceStudioWindows() {
+    QMdiArea* area = GetMDIClient();
+    if (area == nullptr) return;
+    const QSize size = area->viewport()->size();
+    std::vector<std::pair<QMdiSubWindow*, QRect>> places;
+    bool saved = !m_wall;
+    for (CMDIChildWnd* child : GetChildFrames()) {
+        auto* sub = qobject_cast<QMdiSubWindow*>(child->m_hWnd);
+        if (sub == nullptr || sub->isHidden() || sub->isMinimized()) continue;
+        auto* frame = dynamic_cast<CChildFrame*>(child);
+        const QRect place = frame != nullptr ? CChildFrame::SavedPlace(frame->PlaceKey(), size) : QRect();
+        if (!place.isValid()) {
+            saved = false;
+            break;
+        }
+        places.emplace_back(sub, place);
+    }
+    if (!saved || places.empty()) {
+        MDITile(true);
+        return;
+    }
+    for (const auto& [sub, place] : places) {
+        if (sub->isMaximized()) sub->showNormal();
+        sub->setGeometry(place);
+    }
 }
 
 void CMainFrame::EnterWallMode(QScreen* screen) {

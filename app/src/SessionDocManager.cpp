@@ -7,6 +7,7 @@
 #include <exception>
 
 #include "app/AggrConfig.h"
+#include "app/ChildFrm.h"
 #include "app/MainFrm.h"
 #include "app/SelectStudioDlg.h"
 #include "app/TallyscopeApp.h"
@@ -15,6 +16,7 @@
 #include "external/XMLDoc.h"
 #include "framework/Afx.h"
 #include "framework/Document.h"
+#include "framework/View.h"
 #include "framework/WinApp.h"
 
 namespace {
@@ -274,9 +276,13 @@ void CSessionDocManager::ContinueOpen(AggrSocket* socket) {
                     // The window opens at once; its rows come when its fetch ends.
                     if (CDocument* doc = OpenDocumentFile(url)) {
                         ++opened;
+                        const String name = playlist.GetAttribute("name").GetValue();
                         String title;
-                        title.Format("%s: %s", chosen.GetString(), playlist.GetAttribute("name").GetValue().GetString());
+                        title.Format("%s: %s", chosen.GetString(), name.GetString());
                         doc->SetTitle(title);
+                        for (CView* view : doc->GetViews())
+                            if (auto* frame = dynamic_cast<CChildFrame*>(view->GetParentFrame()))
+                                frame->SetPlaceKey(PlaylistSettingsKey(chosen, name));
                     }
                 } catch (const std::exception& e) {
                     // One playlist that cannot be opened does not keep the
@@ -291,9 +297,9 @@ void CSessionDocManager::ContinueOpen(AggrSocket* socket) {
         }
     }
 
-    // The studio's windows side by side in strips, none over another and
-    // none outside the area, whatever the screen.
-    if (CMainFrame* frame = MainFrame(); frame != nullptr && opened > 0) frame->MDITile(true);
+    // The studio's windows where the operator left them, else side by side
+    // in strips, none over another and none outside the area.
+    if (CMainFrame* frame = MainFrame(); frame != nullptr && opened > 0) frame->PlaceStudioWindows();
     SetStudioUp(true);
     m_aggrDownSince = QDateTime();
     m_attemptsSinceUp = 0;

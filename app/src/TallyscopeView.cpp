@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QTreeView>
 
+#include "app/ChildFrm.h"
 #include "app/QuorServerDlg.h"
 #include "app/SessionDocManager.h"
 #include "app/Resource.h"
@@ -223,12 +224,7 @@ String CTallyscopeView::ColumnsKey() const {
     const CTallyscopeDoc* doc = GetDocument();
     if (doc == nullptr || doc->m_root.IsNull()) return String();
     const CSessionDocManager* manager = GetSessionDocManager();
-    QString key = QStringLiteral("%1|%2").arg(
-        manager != nullptr ? QString::fromUtf8(manager->StudioName().GetString()) : QString(),
-        QString::fromUtf8(ReadPlaylistName(doc->m_root).GetString()));
-    // The settings file reads a slash as a group.
-    key.replace(QChar('/'), QChar('_')).replace(QChar('\\'), QChar('_'));
-    return String(key.toUtf8().constData());
+    return PlaylistSettingsKey(manager != nullptr ? manager->StudioName() : String(), ReadPlaylistName(doc->m_root));
 }
 
 void CTallyscopeView::RestoreColumns() {

@@ -4,8 +4,10 @@
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QSettings>
 
 #include <algorithm>
+#include <map>
 
 #include "E2ESupport.h"
 
@@ -323,6 +325,80 @@ TEST_F(SessionTest, SessionStartTilesTheStudiosWindowsInsideTheAreaAtADeskAndAWa
                 EXPECT_FALSE(windows[i]->geometry().intersects(windows[j]->geometry())) << size.width();
         }
     }
+}
+
+namespace {
+
+std::map<std::string, QRect> PlacesByTitle(CMainFrame* frame) {
+    std::map<std::string, QRect> places;
+    for (QMdiSubWindow* sub : frame->GetMDIClient()->subWindowList(QMdiArea::CreationOrder))
+        places[sub->windowTitle().toStdString()] = sub->geometry();
+    return places;
+}
+
+}  // namespace
+
+TEST_F(SessionTest, EachPlaylistWindowComesBackToItsPlaceAfterARestartScaledToTheArea) {
+    CMainFrame* frame = app_->GetMainFrame();
+    frame->m_hWnd->resize(1280, 720);
+    guitest::RunLoopFor(20);
+    Open("Studio A");
+    QList<QMdiSubWindow*> windows = frame->GetMDIClient()->subWindowList(QMdiArea::CreationOrder);
+    ASSERT_EQ(windows.size(), 2);
+    QRect area = frame->GetMDIClient()->viewport()->rect();
+    // The operator's own arrangement: side by side, the second shorter.
+    const QRect left(0, 0, area.width() / 2, area.height());
+    const QRect right(area.width() / 2, 0, area.width() - area.width() / 2, area.height() * 3 / 4);
+    windows[0]->setGeometry(left);
+    windows[1]->setGeometry(right);
+    const std::map<std::string, QRect> placed = PlacesByTitle(frame);
+    guitest::RunLoopFor(20);
+
+    // Quitting saves every window's place.
+    const auto restart = [&](QSize size) {
+        app_.reset();
+        app_ = std::make_unique<CTallyscopeApp>();
+        ASSERT_TRUE(app_->InitInstance());
+        manager_ = GetSessionDocManager();
+        frame = app_->GetMainFrame();
+        frame->m_hWnd->resize(size);
+        guitest::RunLoopFor(20);
+    };
+    restart(QSize(1280, 720));
+    Open("Studio A");
+    ASSERT_EQ(frame->GetMDIClient()->viewport()->rect(), area);
+    EXPECT_EQ(PlacesByTitle(frame), placed);
+
+    // On a larger area the same arrangement, scaled: still edge to edge,
+    // none over another, none outside.
+    frame->m_hWnd->resize(2560, 1440);
+    guitest::RunLoopFor(20);
+    Open("Studio A");
+    area = frame->GetMDIClient()->viewport()->rect();
+    windows = frame->GetMDIClient()->subWindowList(QMdiArea::CreationOrder);
+    ASSERT_EQ(windows.size(), 2);
+    EXPECT_EQ(windows[0]->geometry().left(), 0);
+    EXPECT_EQ(windows[0]->geometry().height(), area.height());
+    EXPECT_EQ(windows[0]->geometry().right() + 1, windows[1]->geometry().left());
+    EXPECT_EQ(windows[1]->geometry().right(), area.right());
+    EXPECT_LT(windows[1]->geometry().height(), area.height());
+    EXPECT_NEAR(windows[0]->geometry().width(), area.width() / 2, 2);
+    for (QMdiSubWindow* sub : windows) EXPECT_TRUE(area.contains(sub->geometry()));
+    EXPECT_FALSE(windows[0]->geometry().intersects(windows[1]->geometry()));
+
+    // One playlist without a place (or with an unreadable one): all tiled.
+    restart(QSize(2560, 1440));
+    QSettings settings(QSettings::UserScope, "Local AppWizard-Generated Applications", "Tallyscope");
+    settings.beginGroup("Windows");
+    const QStringList keys = settings.childKeys();
+    ASSERT_EQ(keys.size(), 2) << keys.join(",").toStdString();
+    settings.endGroup();
+    app_->WriteProfileString("Windows", keys[0].toUtf8().constData(), "1,2,x");
+    Open("Studio A");
+    windows = frame->GetMDIClient()->subWindowList(QMdiArea::CreationOrder);
+    ASSERT_EQ(windows.size(), 2);
+    for (QMdiSubWindow* sub : windows) EXPECT_EQ(sub->geometry().width(), area.width());
+    EXPECT_FALSE(windows[0]->geometry().intersects(windows[1]->geometry()));
 }
 
 namespace {

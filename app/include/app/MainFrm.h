@@ -50,6 +50,11 @@ public:
     void RestorePlacement();
     void SavePlacement();
 
+    // After session start has opened a studio's windows: each goes back to
+    // its saved place (scaled to this area) when every one of them has one,
+    // else they are tiled; a wall display always tiles.
+    void PlaceStudioWindows();
+
     // The wall display: full screen on screen (the primary screen when
     // null), without the toolbar; session start tiles the windows as usual
     // and they are tiled again whenever the area changes size.
