@@ -482,7 +482,7 @@ void SlowPlaylists(benchmark::State& state, const char* name, bool hang) {
             minute.Run(clock, kUpdateEveryMs, [&] {
                 ++updates;
                 try {
-                    RefreshAllPlaylistDocuments(&viewer.app);
+                    viewer.app.RefreshAllDocuments();
                 } catch (const std::exception& e) {
                     std::fprintf(stderr, "refresh: %s\n", e.what());
                 }
@@ -561,11 +561,11 @@ void BM_FlappingSession(benchmark::State& state) {
             state.SkipWithError("the countdown window did not open");
             return;
         }
-        manager->m_hasPresetStudio = true;
-        manager->m_presetStudio = "Studio A";
+        manager->GetSettings().hasPresetStudio = true;
+        manager->GetSettings().presetStudio = "Studio A";
         viewer.app.OnFileOpen();
         const bool up = RunLoopUntil([&] {
-            if (manager->m_sessionUp != 1 || !manager->LinkUp() || viewer.app.GetOpenDocumentCount() != 3) return false;
+            if (manager->SessionUp() != 1 || !manager->LinkUp() || viewer.app.GetOpenDocumentCount() != 3) return false;
             for (CTallyscopeView* v : AllViews(viewer.app))
                 if (v->m_list.GetItemCount() == 0) return false;
             return true;
@@ -574,8 +574,8 @@ void BM_FlappingSession(benchmark::State& state) {
             state.SkipWithError("the session did not open its windows");
             return;
         }
-        const int reconnectsBefore = manager->m_reconnectAttempts;
-        const int refreshesBefore = manager->m_refreshes;
+        const int reconnectsBefore = manager->ReconnectAttempts();
+        const int refreshesBefore = manager->Refreshes();
         int drops = 0;
         Minute minute;
         for (auto _ : state) {
@@ -585,8 +585,8 @@ void BM_FlappingSession(benchmark::State& state) {
             }, out);
         }
         out.notes = std::to_string(drops) + " drops, " +
-                    std::to_string(manager->m_reconnectAttempts - reconnectsBefore) + " reconnect attempts, " +
-                    std::to_string(manager->m_refreshes - refreshesBefore) + " refreshes";
+                    std::to_string(manager->ReconnectAttempts() - reconnectsBefore) + " reconnect attempts, " +
+                    std::to_string(manager->Refreshes() - refreshesBefore) + " refreshes";
     }
     FlushDeferredDeletes();
     sim.stop();

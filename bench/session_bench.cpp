@@ -119,8 +119,8 @@ void BM_UpdateToRowsOnScreen(benchmark::State& state) {
             return;
         }
         CSessionDocManager* manager = GetSessionDocManager();
-        manager->m_hasPresetStudio = true;
-        manager->m_presetStudio = "Bench";
+        manager->GetSettings().hasPresetStudio = true;
+        manager->GetSettings().presetStudio = "Bench";
         // Every window's fetch has ended and its rows are rebuilt.
         auto fetched = [&app] {
             for (CDocTemplate* t : app.m_pDocManager->GetTemplates())
@@ -138,12 +138,12 @@ void BM_UpdateToRowsOnScreen(benchmark::State& state) {
         }
         for (auto _ : state) {
             for (int round = 0; round < kRounds; ++round) {
-                const int before = manager->m_refreshes;
+                const int before = manager->Refreshes();
                 const auto start = std::chrono::steady_clock::now();
                 sim.send("update BENCH");
                 // The refresh starts every fetch at once; each window
                 // rebuilds when its own ends.
-                if (!RunUntil([&] { return manager->m_refreshes > before && fetched(); }, 20000)) {
+                if (!RunUntil([&] { return manager->Refreshes() > before && fetched(); }, 20000)) {
                     state.SkipWithError("an Update was not acted on");
                     return;
                 }

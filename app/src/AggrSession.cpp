@@ -281,18 +281,14 @@ AggrReactor::AggrReactor() = default;
 AggrReactor::~AggrReactor() {
     // The loop must be over before the socket goes; the context outlives it.
     stop();
-    delete m_socket;
-    m_socket = nullptr;
-    delete m_tlsContext;
-    m_tlsContext = nullptr;
+    m_socket.reset();
+    m_tlsContext.reset();
 }
 
 long AggrReactor::createTlsContext(const char* certFile, const char* keyFile, const char* caFile) {
     try {
-        auto* context = new tarn::SSLContext(tarn::TarnString(certFile), tarn::TarnString(keyFile),
-                                             tarn::TarnString(kAggrPassPhrase), tarn::TarnString(caFile));
-        delete m_tlsContext;
-        m_tlsContext = context;
+        m_tlsContext = std::make_unique<tarn::SSLContext>(tarn::TarnString(certFile), tarn::TarnString(keyFile),
+                                                          tarn::TarnString(kAggrPassPhrase), tarn::TarnString(caFile));
     } catch (const tarn::SSLContextError&) {
         TarnEventLog(kAggrTlsContextFailed, "%s", "");
         return kAggrTlsContextFailed;
@@ -304,18 +300,18 @@ long AggrReactor::connectTo(const char* host, int port) {
     // Without a context there is nothing to connect with.
     if (m_tlsContext == nullptr || m_socket != nullptr) return kAggrTlsContextFailed;
     const bool started = start() == 0;
-    m_socket = new AggrSocket(m_tlsContext);
+    m_socket = std::make_unique<AggrSocket>(m_tlsContext.get());
     if (!started) {
         m_socket->MarkFailed();
         return kAggrOk;
     }
     m_socket->attach(this);
-    post(new ConnectTask(m_socket, host != nullptr ? host : "", port));
+    post(new ConnectTask(m_socket.get(), host != nullptr ? host : "", port));
     return kAggrOk;
 }
 
 long AggrReactor::shutdownSession() {
-    if (m_socket != nullptr) removeSocket(m_socket);
+    if (m_socket != nullptr) removeSocket(m_socket.get());
     stop();
     return kAggrOk;
 }
@@ -324,6 +320,6 @@ bool AggrReactor::PostSend(const char* data, int length) { return PostSend(data,
 
 bool AggrReactor::PostSend(const char* data, int length, long ticket, std::shared_ptr<SendOutcomes> outcomes) {
     if (m_socket == nullptr || !m_socket->linkUp()) return false;
-    post(new SendTask(m_socket, std::string(data, static_cast<size_t>(length)), ticket, std::move(outcomes)));
+    post(new SendTask(m_socket.get(), std::string(data, static_cast<size_t>(length)), ticket, std::move(outcomes)));
     return true;
 }

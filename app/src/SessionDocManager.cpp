@@ -80,8 +80,7 @@ void CSessionDocManager::EndConnection() {
     m_attemptRunning = false;
     if (m_reactor == nullptr) return;
     m_reactor->shutdownSession();
-    delete m_reactor;
-    m_reactor = nullptr;
+    m_reactor.reset();
 }
 
 void CSessionDocManager::EndSession() {
@@ -96,7 +95,7 @@ bool CSessionDocManager::StartConnection(String* problem, String* server) {
     if (server != nullptr) server->Format("%s:%s", config.host.GetString(), config.portText.GetString());
     // A session being replaced ends first, so two never run side by side.
     EndConnection();
-    m_reactor = new AggrReactor;
+    m_reactor = std::make_unique<AggrReactor>();
     const String configProblem = config.Problem();
     if (!configProblem.IsEmpty()) {
         TarnEventLog(kSessionFailedEvent, "Session not started: %s", configProblem.GetString());
@@ -182,13 +181,13 @@ void CSessionDocManager::OnOpenTimer() {
         ContinueOpen(socket);
         return;
     }
-    const bool timedOut = Clock::now() - m_openStarted >= std::chrono::milliseconds(m_firstMessageWaitMs);
+    const bool timedOut = Clock::now() - m_openStarted >= std::chrono::milliseconds(m_settings.firstMessageWaitMs);
     if (socket == nullptr || socket->linkFailed()) {
         if (socket != nullptr) SetLastFailure(FailureOf(socket, "the connection failed"));
         OpenFailed(socket == nullptr ? String() : String("the connection failed"));
     } else if (timedOut) {
         String reason;
-        reason.Format("no studio list within %u s", static_cast<unsigned>(m_firstMessageWaitMs / 1000));
+        reason.Format("no studio list within %u s", static_cast<unsigned>(m_settings.firstMessageWaitMs / 1000));
         SetLastFailure(reason);
         OpenFailed("no studio list came");
     } else {
@@ -198,12 +197,12 @@ void CSessionDocManager::OnOpenTimer() {
 
 void CSessionDocManager::OpenFailed(const String& problem) {
     if (m_openTimer) m_openTimer->stop();
-    if (m_retryOpenUntilUp) {
+    if (m_settings.retryOpenUntilUp) {
         // An unattended display keeps trying, with the reconnect pauses.
         m_openProblem = !m_lastFailure.IsEmpty() ? m_lastFailure
                         : problem.IsEmpty()      ? String("the connection failed")
                                                  : problem;
-        m_openPauseMs = m_openPauseMs == 0 ? m_reconnectPauseFirstMs : std::min(m_openPauseMs * 2, m_reconnectPauseMostMs);
+        m_openPauseMs = m_openPauseMs == 0 ? m_settings.reconnectPauseFirstMs : std::min(m_openPauseMs * 2, m_settings.reconnectPauseMostMs);
         m_openRetryAt = Clock::now() + std::chrono::milliseconds(m_openPauseMs);
         m_phase = OpenPhase::Retrying;
         if (m_openTimer) m_openTimer->start(kOpenTickMs);
@@ -248,8 +247,8 @@ void CSessionDocManager::ContinueOpen(AggrSocket* socket) {
 
     String chosen;
     bool confirmed = false;
-    if (m_hasPresetStudio) {
-        chosen = m_presetStudio;
+    if (m_settings.hasPresetStudio) {
+        chosen = m_settings.presetStudio;
         confirmed = true;
     } else {
         CSelectStudioDlg dialog(names);
@@ -318,11 +317,7 @@ void CSessionDocManager::SendStudioId() {
 
 void CSessionDocManager::RefreshDocuments() {
     ++m_refreshes;
-    if (CTallyscopeApp* app = GetTallyscopeApp()) {
-        app->RefreshAllDocuments();
-    } else {
-        RefreshAllPlaylistDocuments(AfxGetApp());
-    }
+    if (CTallyscopeApp* app = GetTallyscopeApp()) app->RefreshAllDocuments();
 }
 
 void CSessionDocManager::Reconnect() {
@@ -337,11 +332,11 @@ void CSessionDocManager::Reconnect() {
     // playlist is fetched again then.
     m_idPending = true;
     m_attemptRunning = true;
-    m_attemptDeadline = Clock::now() + std::chrono::milliseconds(m_reconnectWaitMs);
+    m_attemptDeadline = Clock::now() + std::chrono::milliseconds(m_settings.reconnectWaitMs);
 }
 
 int CSessionDocManager::NextPauseMs() {
-    m_pauseMs = m_pauseMs == 0 ? m_reconnectPauseFirstMs : std::min(m_pauseMs * 2, m_reconnectPauseMostMs);
+    m_pauseMs = m_pauseMs == 0 ? m_settings.reconnectPauseFirstMs : std::min(m_pauseMs * 2, m_settings.reconnectPauseMostMs);
     return m_pauseMs;
 }
 
@@ -350,7 +345,7 @@ void CSessionDocManager::ReconnectEnded(CMainFrame* frame) {
         const AggrSocket* socket = CurrentSocket();
         if (socket != nullptr && !socket->linkFailed()) {
             String reason;
-            reason.Format("no studio list within %u s", static_cast<unsigned>(m_reconnectWaitMs / 1000));
+            reason.Format("no studio list within %u s", static_cast<unsigned>(m_settings.reconnectWaitMs / 1000));
             SetLastFailure(reason);
         } else if (socket != nullptr) {
             SetLastFailure(FailureOf(socket, "the connection failed"));
@@ -397,13 +392,12 @@ void CSessionDocManager::HandleNotifications(AggrSocket* socket, CMainFrame* fra
         RefreshDocuments();
         return;
     }
-    // Several "Update"s between two passes give one refresh; an "Update"
-    // followed at once by a studio keyword still gives it.
-    if (taken.update || taken.lastMessage == "Update") RefreshDocuments();
-    int studio = taken.studio;
-    if (studio == 0 && taken.lastMessage == "StudioConnected") studio = 1;
-    if (studio == 0 && taken.lastMessage == "StudioDisconnected") studio = -1;
-    if (studio != 0) SetStudioUp(studio > 0, studio > 0 ? "StudioConnected" : "StudioDisconnected");
+    // The socket classified each message as it came: several "Update"s
+    // between two passes give one refresh, and an "Update" followed at once
+    // by a studio keyword still gives it.
+    if (taken.update) RefreshDocuments();
+    if (taken.studio != 0)
+        SetStudioUp(taken.studio > 0, taken.studio > 0 ? "StudioConnected" : "StudioDisconnected");
     ShowLinks(frame);
 }
 

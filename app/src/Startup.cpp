@@ -194,11 +194,11 @@ int TallyscopeMain(int argc, char** argv) {
         CTallyscopeApp app;
         if (studio != nullptr) {
             if (CSessionDocManager* manager = SessionManagerOf(app)) {
-                manager->m_hasPresetStudio = true;
-                manager->m_presetStudio = studio;
+                manager->GetSettings().hasPresetStudio = true;
+                manager->GetSettings().presetStudio = studio;
                 // An unattended display started with its server down keeps
                 // trying until its session is up.
-                manager->m_retryOpenUntilUp = connect;
+                manager->GetSettings().retryOpenUntilUp = connect;
             }
         }
         if (options.wall) {

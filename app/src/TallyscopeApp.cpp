@@ -242,13 +242,16 @@ COperatorLog& CTallyscopeApp::GetOperatorLog() {
 
 void CTallyscopeApp::LogOperatorEvent(const QJsonObject& entry) { GetOperatorLog().Append(entry); }
 
-void CTallyscopeApp::PlaylistFetchEnded(CTallyscopeDoc* doc, bool ok, std::chrono::steady_clock::time_point started) {
+void CTallyscopeApp::PlaylistFetchEnded(CTallyscopeDoc* doc, bool ok, std::chrono::steady_clock::time_point started,
+                                        const String& previousError) {
     if (doc == nullptr) return;
     const String playlist = ReadPlaylistName(doc->m_root);
     if (ok) {
+        if (!previousError.IsEmpty()) ClearFetchFailure(previousError);
         m_journal.PlaylistFetched(doc->m_url, doc->m_root, started);
         return;
     }
+    ShowFetchFailure(doc->FetchError());
     QJsonObject entry{{"type", "fetch"}, {"state", "failed"}, {"url", Q(doc->m_url)}, {"reason", Q(doc->FetchError())}};
     if (!playlist.IsEmpty()) entry.insert("playlist", Q(playlist));
     if (CSessionDocManager* manager = GetSessionDocManager(); manager != nullptr && !manager->StudioName().IsEmpty())
@@ -267,7 +270,19 @@ void CTallyscopeApp::OnUpdateReconnectNow(CCmdUI* ui) {
 
 CMainFrame* CTallyscopeApp::GetMainFrame() const { return dynamic_cast<CMainFrame*>(m_pMainWnd); }
 
-void CTallyscopeApp::RefreshAllDocuments() { RefreshAllPlaylistDocuments(this); }
+int CTallyscopeApp::RefreshAllDocuments() {
+    if (m_pDocManager == nullptr) return 0;
+    int started = 0;
+    for (CDocTemplate* docTemplate : m_pDocManager->GetTemplates()) {
+        for (CDocument* document : docTemplate->GetDocuments()) {
+            auto* doc = dynamic_cast<CTallyscopeDoc*>(document);
+            if (doc == nullptr || doc->m_url.IsEmpty()) continue;
+            doc->Refresh();
+            ++started;
+        }
+    }
+    return started;
+}
 
 namespace {
 const char kFetchFailedPrefix[] = "Fetch failed: ";

@@ -180,22 +180,20 @@ void CTallyscopeDoc::FetchEnded(bool ok, const String& error, const CElementNode
     m_fetchId = 0;
     ++m_fetchesEnded;
     CTallyscopeApp* app = GetTallyscopeApp();
+    const String previous = m_fetchError;
     if (ok) {
-        const String previous = m_fetchError;
         m_root = root;
         m_lastGood = QDateTime::currentDateTime();
         m_fetchError = String();
         m_errorSince = QDateTime();
-        if (app != nullptr && !previous.IsEmpty()) app->ClearFetchFailure(previous);
         UpdateAllViews(nullptr, 0, nullptr);
     } else {
         if (m_fetchError.IsEmpty()) m_errorSince = QDateTime::currentDateTime();
         m_fetchError = error;
         TarnEventLog(kFetchFailedEvent, "Fetch failed: %s", error.GetString());
-        if (app != nullptr) app->ShowFetchFailure(error);
         UpdateAllViews(nullptr, kHintFetchState, nullptr);
     }
-    if (app != nullptr) app->PlaylistFetchEnded(this, ok, m_fetchStarted);
+    if (app != nullptr) app->PlaylistFetchEnded(this, ok, m_fetchStarted, ok ? previous : String());
     if (m_fetchAgain) {
         m_fetchAgain = false;
         Fetch();
@@ -203,17 +201,3 @@ void CTallyscopeDoc::FetchEnded(bool ok, const String& error, const CElementNode
 }
 
 void CTallyscopeDoc::Refresh() { Fetch(); }
-
-int RefreshAllPlaylistDocuments(CWinApp* app) {
-    if (app == nullptr || app->m_pDocManager == nullptr) return 0;
-    int started = 0;
-    for (CDocTemplate* docTemplate : app->m_pDocManager->GetTemplates()) {
-        for (CDocument* document : docTemplate->GetDocuments()) {
-            auto* doc = dynamic_cast<CTallyscopeDoc*>(document);
-            if (doc == nullptr || doc->m_url.IsEmpty()) continue;
-            doc->Refresh();
-            ++started;
-        }
-    }
-    return started;
-}

@@ -223,7 +223,7 @@ TEST_F(ChoiceTest, AFailedFetchMarksOnlyItsWindowStaleUntilItFetchesWell) {
     broken.body = "oops";
     server_.Set("/a.xml", broken);
     server_.Set("/b.xml", Playlist(5, 3));
-    RefreshAllPlaylistDocuments(app_.get());
+    app_->RefreshAllDocuments();
     ASSERT_TRUE(WaitForFetches(*app_));
     EXPECT_TRUE(va->IsStale());
     EXPECT_FALSE(vb->IsStale());

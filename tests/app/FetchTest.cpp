@@ -61,7 +61,7 @@ TEST_F(PlaylistTest, UpdateWithOneHungServerRefreshesTheOthersAndKeepsTheHungRow
     good.Set("/b.xml", kThreeEvents);
     hung.Set("/h.xml", Hung());
     // The server's "Update": every document starts at once.
-    EXPECT_EQ(RefreshAllPlaylistDocuments(&app), 3);
+    EXPECT_EQ(app.RefreshAllDocuments(), 3);
     EXPECT_TRUE(a->FetchRunning() && h->FetchRunning() && b->FetchRunning());
     const std::vector<std::string> fresh{"EV7", "EV8", "EV9"};
     ASSERT_TRUE(guitest::RunLoopUntil(
@@ -111,7 +111,7 @@ TEST_F(PlaylistTest, ResultsApplyInWhateverOrderTheyCome) {
     ASSERT_TRUE(slow && fast);
     server.Set("/slow.xml", Slow(kThreeEvents, 600));
     server.Set("/fast.xml", kThreeEvents);
-    RefreshAllPlaylistDocuments(&app);
+    app.RefreshAllDocuments();
     ASSERT_TRUE(guitest::RunLoopUntil([&] { return !fast->FetchRunning(); }, 5000));
     EXPECT_TRUE(slow->FetchRunning());
     EXPECT_EQ(FirstView(fast)->m_list.GetItemCount(), 3);

@@ -111,7 +111,7 @@ TEST_F(PlaylistTest, RefreshAllGoesOnPastAFailingDocument) {
         ++boxes;
         return IDOK;
     });
-    EXPECT_EQ(RefreshAllPlaylistDocuments(&app), 2);
+    EXPECT_EQ(app.RefreshAllDocuments(), 2);
     ASSERT_TRUE(WaitForFetches(app));
     EXPECT_EQ(boxes, 0);
     EXPECT_FALSE(one->FetchError().IsEmpty());
@@ -122,7 +122,7 @@ TEST_F(PlaylistTest, RefreshAllGoesOnPastAFailingDocument) {
     EXPECT_EQ(ReadFile(CachePath("one.xml")), kTwoEvents);
     // Both succeed again: the failure leaves the message pane.
     server.Set("/one.xml", kThreeEvents);
-    EXPECT_EQ(RefreshAllPlaylistDocuments(&app), 2);
+    EXPECT_EQ(app.RefreshAllDocuments(), 2);
     ASSERT_TRUE(WaitForFetches(app));
     EXPECT_EQ(FirstView(one)->m_list.GetItemCount(), 3);
     EXPECT_TRUE(one->FetchError().IsEmpty());

@@ -157,7 +157,7 @@ TEST_F(PlaylistTest, OpenWithoutConfigurationSaysItCannotConnect) {
     ASSERT_EQ(boxes, std::vector<std::string>{"Failed to connect to aggr server"});
     CSessionDocManager* manager = GetSessionDocManager();
     ASSERT_NE(manager, nullptr);
-    EXPECT_EQ(manager->m_sessionUp, 0);
+    EXPECT_EQ(manager->SessionUp(), 0);
     EXPECT_EQ(manager->CurrentSocket(), nullptr);
     // What is wrong shows in the message pane.
     EXPECT_EQ(PaneText(app, 0).rfind("no configuration path", 0), 0u) << PaneText(app, 0);
@@ -181,10 +181,10 @@ TEST_F(PlaylistTest, ContextThatCannotBeBuiltIsLoggedAndNothingConnects) {
     const std::vector<std::string> entries = log.Entries();
     EXPECT_NE(std::find(entries.begin(), entries.end(), "0xCE000D01"), entries.end());
     CSessionDocManager* manager = GetSessionDocManager();
-    ASSERT_NE(manager->m_reactor, nullptr);
-    EXPECT_EQ(manager->m_reactor->m_tlsContext, nullptr);
+    ASSERT_NE(manager->Reactor(), nullptr);
+    EXPECT_EQ(manager->Reactor()->tlsContext(), nullptr);
     EXPECT_EQ(manager->CurrentSocket(), nullptr);
-    EXPECT_EQ(manager->m_sessionUp, 0);
+    EXPECT_EQ(manager->SessionUp(), 0);
 }
 
 TEST_F(PlaylistTest, RefusedConnectionEndsTheWaitEarly) {
@@ -254,13 +254,13 @@ TEST_F(PlaylistTest, TheStartWaitRunsInTheLoopAndCancelStopsItCleanly) {
     // Esc is the Cancel command.
     EXPECT_TRUE(AfxExecuteCommand(frame, ID_FILE_CANCEL_OPEN));
     EXPECT_EQ(manager->Phase(), CSessionDocManager::OpenPhase::None);
-    EXPECT_EQ(manager->m_reactor, nullptr);
+    EXPECT_EQ(manager->Reactor(), nullptr);
     EXPECT_EQ(PaneText(app, 0), "Open cancelled");
     EXPECT_EQ(ThreadCount(), threads);
     // Nothing comes later: no box, no session.
     guitest::RunLoopFor(300);
     EXPECT_EQ(boxes, 0);
-    EXPECT_EQ(manager->m_sessionUp, 0);
+    EXPECT_EQ(manager->SessionUp(), 0);
     EXPECT_FALSE(AfxIsCommandEnabled(frame, ID_FILE_CANCEL_OPEN));
 }
 
@@ -284,7 +284,7 @@ TEST_F(PlaylistTest, QuittingWhileAnOpenWaitsEndsTheAttemptWithoutABox) {
         guitest::RunLoopFor(50);
         EXPECT_EQ(app.ExitInstance(), 0);
         EXPECT_FALSE(GetSessionDocManager()->OpenWaiting());
-        EXPECT_EQ(GetSessionDocManager()->m_reactor, nullptr);
+        EXPECT_EQ(GetSessionDocManager()->Reactor(), nullptr);
     }
     EXPECT_EQ(boxes, 0);
     EXPECT_EQ(ThreadCount(), threads);
@@ -296,7 +296,7 @@ TEST_F(PlaylistTest, ASilentServerGivesTheBoxAfterTheWaitWithTheLoopRunning) {
     CTallyscopeApp app;
     ASSERT_TRUE(app.InitInstance());
     CSessionDocManager* manager = GetSessionDocManager();
-    manager->m_firstMessageWaitMs = 1200;
+    manager->GetSettings().firstMessageWaitMs = 1200;
     int ticks = 0;
     int ticksAtBox = -1;
     QTimer ticker;
@@ -312,14 +312,14 @@ TEST_F(PlaylistTest, ASilentServerGivesTheBoxAfterTheWaitWithTheLoopRunning) {
     ASSERT_TRUE(WaitForOpen());
     // The loop served the ticker through the whole wait.
     EXPECT_GT(ticksAtBox, 50);
-    EXPECT_EQ(manager->m_sessionUp, 0);
+    EXPECT_EQ(manager->SessionUp(), 0);
     // A second Open while one waits starts afresh: one box for both.
     ticksAtBox = -1;
     app.OnFileOpen();
     app.OnFileOpen();
     ASSERT_TRUE(WaitForOpen());
     EXPECT_NE(ticksAtBox, -1);
-    EXPECT_EQ(manager->m_openAttempts, 3);
+    EXPECT_EQ(manager->OpenAttempts(), 3);
 }
 
 TEST_F(PlaylistTest, AnUnattendedOpenKeepsTryingWithoutABox) {
@@ -328,18 +328,18 @@ TEST_F(PlaylistTest, AnUnattendedOpenKeepsTryingWithoutABox) {
     CTallyscopeApp app;
     ASSERT_TRUE(app.InitInstance());
     CSessionDocManager* manager = GetSessionDocManager();
-    manager->m_hasPresetStudio = true;
-    manager->m_presetStudio = "Studio A";
-    manager->m_retryOpenUntilUp = true;
-    manager->m_reconnectPauseFirstMs = 100;
-    manager->m_reconnectPauseMostMs = 400;
+    manager->GetSettings().hasPresetStudio = true;
+    manager->GetSettings().presetStudio = "Studio A";
+    manager->GetSettings().retryOpenUntilUp = true;
+    manager->GetSettings().reconnectPauseFirstMs = 100;
+    manager->GetSettings().reconnectPauseMostMs = 400;
     int boxes = 0;
     ScopedModalHook hook([&](CModalRun&) {
         ++boxes;
         return IDOK;
     });
     app.OnFileOpen();
-    ASSERT_TRUE(guitest::RunLoopUntil([&] { return manager->m_openAttempts >= 4; }, 10000));
+    ASSERT_TRUE(guitest::RunLoopUntil([&] { return manager->OpenAttempts() >= 4; }, 10000));
     EXPECT_EQ(boxes, 0);
     EXPECT_TRUE(manager->OpenWaiting());
     const std::string pane = PaneText(app, 0);
@@ -350,9 +350,9 @@ TEST_F(PlaylistTest, AnUnattendedOpenKeepsTryingWithoutABox) {
     EXPECT_NE(PaneText(app, 0).find("Next attempt in"), std::string::npos) << PaneText(app, 0);
     // Cancel stops the retries too.
     EXPECT_TRUE(manager->CancelOpen());
-    const int attempts = manager->m_openAttempts;
+    const int attempts = manager->OpenAttempts();
     guitest::RunLoopFor(600);
-    EXPECT_EQ(manager->m_openAttempts, attempts);
+    EXPECT_EQ(manager->OpenAttempts(), attempts);
     EXPECT_EQ(boxes, 0);
 }
 

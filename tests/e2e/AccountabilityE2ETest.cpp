@@ -93,7 +93,7 @@ protected:
     // the viewer link's last failure afterwards.
     std::string FailureOfOpen(const std::string& path, uint32_t waitMs = 60000) {
         guitest::WriteConfigValue(path);
-        manager_->m_firstMessageWaitMs = waitMs;
+        manager_->GetSettings().firstMessageWaitMs = waitMs;
         int boxes = 0;
         guitest::ScopedModalHook hook([&](CModalRun& run) {
             EXPECT_EQ(run.kind, CModalRun::MessageBox);
@@ -141,15 +141,15 @@ TEST_F(LinkDetailTest, ReconnectNowDuringALongPauseConnectsAtOnce) {
     CMainFrame* frame = app_->GetMainFrame();
     const int tlsPort = sim_.tlsPort();
     const int httpPort = sim_.httpPort();
-    manager_->m_reconnectPauseFirstMs = 30000;
-    manager_->m_reconnectPauseMostMs = 30000;
+    manager_->GetSettings().reconnectPauseFirstMs = 30000;
+    manager_->GetSettings().reconnectPauseMostMs = 30000;
     EXPECT_TRUE(Until([&] { return manager_->LinkUp(); }));
     EXPECT_NE(Detail().find("Viewer link: up since"), std::string::npos) << Detail();
     EXPECT_FALSE(AfxIsCommandEnabled(frame, ID_FILE_RECONNECT_NOW));
 
     sim_.stop();
     // The first attempt comes at once and is refused; then a 30 s pause.
-    ASSERT_TRUE(Until([&] { return manager_->m_reconnectAttempts == 1 && manager_->CanReconnectNow(); }));
+    ASSERT_TRUE(Until([&] { return manager_->ReconnectAttempts() == 1 && manager_->CanReconnectNow(); }));
     EXPECT_NE(Detail().find("Viewer link: down since"), std::string::npos) << Detail();
     EXPECT_NE(Detail().find("Attempts since the link was last up: 1"), std::string::npos) << Detail();
     EXPECT_NE(Detail().find("Next attempt: "), std::string::npos) << Detail();
@@ -176,7 +176,7 @@ TEST_F(LinkDetailTest, ReconnectNowDuringALongPauseConnectsAtOnce) {
     // Well inside the 30 s pause.
     EXPECT_TRUE(Until([&] { return manager_->LinkUp() && again.countLines("studio id received session=1") == 1; },
                       10000));
-    EXPECT_EQ(manager_->m_reconnectAttempts, 2);
+    EXPECT_EQ(manager_->ReconnectAttempts(), 2);
     EXPECT_TRUE(Until([&] { return manager_->AttemptsSinceUp() == 0; }));
     popup->close();
     app_.reset();

@@ -23,14 +23,14 @@ TEST_F(SessionTest, ServerDownForTwentySecondsAndBackIsRecoveredWithoutRestart) 
     const int httpPort = sim_.httpPort();
     // Shorter pauses than an operator's, so the test ends soon after the
     // server is back.
-    manager_->m_reconnectPauseMostMs = 2000;
+    manager_->GetSettings().reconnectPauseMostMs = 2000;
     sim_.stop();
     ASSERT_TRUE(Until([&] { return !manager_->LinkUp(); }));
     guitest::RunLoopFor(20000);
     EXPECT_FALSE(manager_->LinkUp());
     // Attempts are spaced, not made on every idle pass.
-    EXPECT_GE(manager_->m_reconnectAttempts, 3);
-    EXPECT_LE(manager_->m_reconnectAttempts, 25);
+    EXPECT_GE(manager_->ReconnectAttempts(), 3);
+    EXPECT_LE(manager_->ReconnectAttempts(), 25);
     EXPECT_EQ(PaneText(*app_, 0), "");
 
     SimProcess again;
@@ -39,7 +39,7 @@ TEST_F(SessionTest, ServerDownForTwentySecondsAndBackIsRecoveredWithoutRestart) 
         << again.output() << again.stderrText();
     // The client is rebuilt from its idle passes, so the loop runs meanwhile.
     EXPECT_TRUE(Until([&] { return again.countLines("studio id received session=1 id=\"STA-01\"") == 1; }))
-        << again.output() << "attempts " << manager_->m_reconnectAttempts;
+        << again.output() << "attempts " << manager_->ReconnectAttempts();
     EXPECT_TRUE(Until([&] { return manager_->LinkUp(); }));
     // Every window is fetched again once the id is back.
     EXPECT_TRUE(Until([&] { return again.countLines("http method=\"GET\"") >= 2; }));
@@ -99,20 +99,20 @@ TEST_F(ProgramTest, AWallDisplayStartedWithTheServerDownComesUpByItself) {
         ASSERT_TRUE(app.InitInstance());
         CSessionDocManager* manager = GetSessionDocManager();
         // As --connect --studio sets it up.
-        manager->m_hasPresetStudio = true;
-        manager->m_presetStudio = "Studio A";
-        manager->m_retryOpenUntilUp = true;
-        manager->m_reconnectPauseMostMs = 1000;
+        manager->GetSettings().hasPresetStudio = true;
+        manager->GetSettings().presetStudio = "Studio A";
+        manager->GetSettings().retryOpenUntilUp = true;
+        manager->GetSettings().reconnectPauseMostMs = 1000;
         app.OnFileOpen();
-        ASSERT_TRUE(guitest::RunLoopUntil([&] { return manager->m_openAttempts >= 2; }, 10000));
+        ASSERT_TRUE(guitest::RunLoopUntil([&] { return manager->OpenAttempts() >= 2; }, 10000));
         EXPECT_EQ(boxes, 0);
-        EXPECT_EQ(manager->m_sessionUp, 0);
+        EXPECT_EQ(manager->SessionUp(), 0);
         EXPECT_TRUE(manager->OpenWaiting());
 
         SimProcess sim;
         ASSERT_TRUE(sim.start(SimProcess::testArgs({"--speed", "0", "--tls-port", std::to_string(port)})))
             << sim.output() << sim.stderrText();
-        EXPECT_TRUE(guitest::RunLoopUntil([&] { return manager->m_sessionUp == 1; }, 20000));
+        EXPECT_TRUE(guitest::RunLoopUntil([&] { return manager->SessionUp() == 1; }, 20000));
         EXPECT_TRUE(sim.waitForLine("studio id received session=1 id=\"STA-01\"", 10000) >= 0);
         EXPECT_TRUE(apptest::WaitForFetches(app));
         EXPECT_EQ(DocumentTitles(app), (std::vector<std::string>{"Studio A: Main", "Studio A: Backup"}));

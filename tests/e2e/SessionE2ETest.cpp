@@ -43,8 +43,8 @@ TEST_F(SessionTest, OpenChoosesAStudioSendsItsIdAndOpensItsPlaylists) {
     EXPECT_TRUE(SimSaw("studio id received session=1 id=\"STA-01\" status=known"));
     // Only the first "Studio A": its two playlists, not the other's Shadow.
     EXPECT_EQ(DocumentTitles(*app_), (std::vector<std::string>{"Studio A: Main", "Studio A: Backup"}));
-    EXPECT_EQ(manager_->m_sessionUp, 1);
-    EXPECT_EQ(std::string(manager_->m_studioId), "STA-01");
+    EXPECT_EQ(manager_->SessionUp(), 1);
+    EXPECT_EQ(std::string(manager_->StudioId()), "STA-01");
     EXPECT_EQ(StudioIcon(*app_), static_cast<UINT>(IDI_LINK_UP));
     for (CTallyscopeDoc* doc : Documents(*app_)) {
         EXPECT_FALSE(doc->m_root.IsNull()) << doc->m_url.GetString();
@@ -68,10 +68,10 @@ TEST_F(SessionTest, UpdateRefetchesEveryDocumentAndShowsTheNewState) {
     EXPECT_TRUE(Until([&] { return ColumnTexts(FirstView(main)->m_list, kColumnStatus) != before; }));
     // A bare "Update" refetches both again.
     const size_t mark2 = sim_.lineCount();
-    const int refreshes = manager_->m_refreshes;
+    const int refreshes = manager_->Refreshes();
     ASSERT_TRUE(sim_.send("update STA-01"));
     EXPECT_TRUE(Until([&] { return sim_.countLines("http method=\"GET\"", mark2) >= 2; }));
-    EXPECT_TRUE(Until([&] { return manager_->m_refreshes == refreshes + 1; }));
+    EXPECT_TRUE(Until([&] { return manager_->Refreshes() == refreshes + 1; }));
 }
 
 TEST_F(SessionTest, StudioKeywordsFlipTheStudioIconForThatStudioOnly) {
@@ -93,16 +93,16 @@ TEST_F(SessionTest, UpdateThenStudioKeywordBeforeOneIdlePassGivesBoth) {
     ASSERT_TRUE(sim_.send("studio STA-01 down"));
     ASSERT_TRUE(Until([&] { return StudioIcon(*app_) == IDI_LINK_DOWN; }));
     AggrSocket* socket = manager_->CurrentSocket();
-    const int refreshes = manager_->m_refreshes;
+    const int refreshes = manager_->Refreshes();
     // No event loop runs while both arrive, so no idle pass comes between.
     ASSERT_TRUE(sim_.send("update STA-01"));
     ASSERT_TRUE(sim_.send("studio STA-01 up"));
     for (int i = 0; i < 400 && !(socket->LastMessage() == "StudioConnected"); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_STREQ(socket->LastMessage(), "StudioConnected");
-    EXPECT_EQ(manager_->m_refreshes, refreshes);
+    EXPECT_EQ(manager_->Refreshes(), refreshes);
     guitest::RunLoopFor(100);
-    EXPECT_EQ(manager_->m_refreshes, refreshes + 1);
+    EXPECT_EQ(manager_->Refreshes(), refreshes + 1);
     EXPECT_EQ(StudioIcon(*app_), static_cast<UINT>(IDI_LINK_UP));
     // Several "Update"s between two passes still give one refresh.
     ASSERT_TRUE(sim_.send("update STA-01"));
@@ -113,13 +113,13 @@ TEST_F(SessionTest, UpdateThenStudioKeywordBeforeOneIdlePassGivesBoth) {
     ASSERT_TRUE(SimSaw("status end", mark));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     guitest::RunLoopFor(100);
-    EXPECT_EQ(manager_->m_refreshes, refreshes + 2);
+    EXPECT_EQ(manager_->Refreshes(), refreshes + 2);
 }
 
 TEST_F(SessionTest, CancelOpensNothingYetTheLinkIsWatchedAndRebuilt) {
     Open("", true);
     EXPECT_TRUE(DocumentTitles(*app_).empty());
-    EXPECT_EQ(manager_->m_sessionUp, 1);
+    EXPECT_EQ(manager_->SessionUp(), 1);
     EXPECT_EQ(StudioIcon(*app_), static_cast<UINT>(IDI_LINK_UP));
     guitest::RunLoopFor(200);
     EXPECT_EQ(sim_.countLines("studio id received"), 0u);
@@ -127,14 +127,14 @@ TEST_F(SessionTest, CancelOpensNothingYetTheLinkIsWatchedAndRebuilt) {
     const size_t mark = sim_.lineCount();
     ASSERT_TRUE(sim_.send("drop"));
     EXPECT_TRUE(Until([&] { return sim_.countLines("studio id received session=2 id=\"\"", mark) == 1; }));
-    EXPECT_EQ(manager_->m_reconnectAttempts, 1);
+    EXPECT_EQ(manager_->ReconnectAttempts(), 1);
 }
 
 TEST_F(SessionTest, ATypedNameNotInTheListActsLikeCancel) {
     Open("Studio Z");
     EXPECT_TRUE(DocumentTitles(*app_).empty());
-    EXPECT_EQ(manager_->m_sessionUp, 1);
-    EXPECT_STREQ(manager_->m_studioId, "");
+    EXPECT_EQ(manager_->SessionUp(), 1);
+    EXPECT_STREQ(manager_->StudioId(), "");
     guitest::RunLoopFor(200);
     EXPECT_EQ(sim_.countLines("studio id received"), 0u);
 }
@@ -143,7 +143,7 @@ TEST_F(SessionTest, AStudioWithoutPlaylistsSendsItsIdAndOpensNothing) {
     Open("Studio B");
     EXPECT_TRUE(SimSaw("studio id received session=1 id=\"STB-02\" status=known"));
     EXPECT_TRUE(DocumentTitles(*app_).empty());
-    EXPECT_EQ(manager_->m_sessionUp, 1);
+    EXPECT_EQ(manager_->SessionUp(), 1);
 }
 
 TEST_F(SessionTest, DropIsRepairedAndTheWindowsKeepWorking) {
@@ -155,8 +155,8 @@ TEST_F(SessionTest, DropIsRepairedAndTheWindowsKeepWorking) {
     const size_t mark = sim_.lineCount();
     ASSERT_TRUE(sim_.send("drop"));
     EXPECT_TRUE(Until([&] { return sim_.countLines("studio id received session=2 id=\"STA-01\"", mark) == 1; }));
-    EXPECT_TRUE(Until([&] { return manager_->m_reconnectAttempts == 1 && manager_->LinkUp(); }));
-    EXPECT_EQ(manager_->m_reconnectAttempts, 1);
+    EXPECT_TRUE(Until([&] { return manager_->ReconnectAttempts() == 1 && manager_->LinkUp(); }));
+    EXPECT_EQ(manager_->ReconnectAttempts(), 1);
     // "Reconnecting..." was on screen during the attempt, and is gone after.
     pane->removeEventFilter(&paints);
     EXPECT_NE(std::find(paints.shown.begin(), paints.shown.end(), "Reconnecting..."), paints.shown.end());
@@ -276,7 +276,7 @@ TEST_F(SessionTest, WhileTheViewerLinkIsDownTheStudioIsUnknownAndTheWindowsStale
     EXPECT_TRUE(Until([&] { return !view->IsStale(); }));
 
     // The server goes: the studio's state cannot be known.
-    manager_->m_reconnectPauseFirstMs = 200;
+    manager_->GetSettings().reconnectPauseFirstMs = 200;
     const int tlsPort = sim_.tlsPort();
     const int httpPort = sim_.httpPort();
     sim_.stop();

@@ -105,14 +105,13 @@ public:
     // The link will not come up (or has ended). Any thread.
     void MarkFailed();
 
-    tarn::platform::Event m_messageEvent;  // auto-reset, unnamed: this socket's own
-    String m_lastMessage;                  // guarded by m_messageLock
-    std::atomic<bool> m_linkUp{false};
-
 private:
     void NoteFailure(int code);
 
+    tarn::platform::Event m_messageEvent;  // auto-reset, unnamed: this socket's own
+    std::atomic<bool> m_linkUp{false};
     mutable std::mutex m_messageLock;
+    String m_lastMessage;  // guarded by m_messageLock
     String m_failure;  // guarded by m_messageLock; set once per socket
     tarn::platform::Event m_failedEvent{true, false};  // manual-reset: set once
     std::atomic<bool> m_linkFailed{false};
@@ -138,7 +137,7 @@ public:
     // GUI thread. Stops watching the socket and stops the thread; the socket
     // is deleted by the destructor.
     long shutdownSession();
-    AggrSocket* aggrSocket() const { return m_socket; }
+    AggrSocket* aggrSocket() const { return m_socket.get(); }
 
     // GUI thread. Posts a send of a copy of the payload. False when there is
     // no socket or its link is not up (nothing is posted).
@@ -146,6 +145,11 @@ public:
     // The same, with the outcome reported to outcomes under ticket.
     bool PostSend(const char* data, int length, long ticket, std::shared_ptr<SendOutcomes> outcomes);
 
-    tarn::SSLContext* m_tlsContext = nullptr;  // owned
-    AggrSocket* m_socket = nullptr;            // owned
+    tarn::SSLContext* tlsContext() const { return m_tlsContext.get(); }
+
+private:
+    // The context outlives the socket, the socket outlives the loop (the
+    // destructor ends them in that order).
+    std::unique_ptr<tarn::SSLContext> m_tlsContext;
+    std::unique_ptr<AggrSocket> m_socket;
 };

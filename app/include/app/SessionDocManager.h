@@ -37,9 +37,9 @@ public:
     // The session start: connect, then wait for the studio list in the event
     // loop (the window stays live; the message pane counts the seconds).
     // When the list comes: the studio dialog, the id sent, one window per
-    // playlist. After m_firstMessageWaitMs without it, or at once when the
+    // playlist. After GetSettings().firstMessageWaitMs without it, or at once when the
     // link fails: "Failed to connect to aggr server" (or, with
-    // m_retryOpenUntilUp, another attempt after a pause). An Open given while
+    // the unattended start, another attempt after a pause). An Open given while
     // one waits starts afresh. Returns at once.
     void OnFileOpen() override;
     // Stops an Open that waits or pauses; true when there was one. The
@@ -51,7 +51,7 @@ public:
 
     // Starts one reconnect attempt: a new connection whose first message
     // resends the studio id and refreshes every document. Returns at once;
-    // the idle pass follows the attempt for at most m_reconnectWaitMs.
+    // the idle pass follows the attempt for at most GetSettings().reconnectWaitMs.
     void Reconnect();
     bool ReconnectRunning() const { return m_attemptRunning; }
     // The session's part of every idle pass: link icon, reconnect when the
@@ -94,28 +94,36 @@ public:
     const QDateTime& AggrDownSince() const { return m_aggrDownSince; }
     const QDateTime& StudioDownSince() const { return m_studioDownSince; }
 
-    AggrReactor* m_reactor = nullptr;  // owned; null until the first Open
-    String m_studioId;                 // the chosen studio's id; empty until chosen
-    int m_sessionUp = 0;               // 1 once an Open has finished its dialog step
+    // The current session's reactor, or null before the first Open.
+    AggrReactor* Reactor() const { return m_reactor.get(); }
+    // The chosen studio's id; empty until chosen.
+    const String& StudioId() const { return m_studioId; }
+    // 1 once an Open has finished its dialog step, else 0.
+    int SessionUp() const { return m_sessionUp; }
 
-    // Answers the studio dialog without showing it (an unattended display).
-    bool m_hasPresetStudio = false;
-    String m_presetStudio;
-    // An unattended start: a failed Open shows no box and is tried again
-    // with the reconnect pauses until a session is up.
-    bool m_retryOpenUntilUp = false;
+    // How the session waits and starts; the program sets the unattended
+    // start from its options, tests shorten the waits. Read at each step.
+    struct Settings {
+        // Answers the studio dialog without showing it (an unattended display).
+        bool hasPresetStudio = false;
+        String presetStudio;
+        // An unattended start: a failed Open shows no box and is tried again
+        // with the reconnect pauses until a session is up.
+        bool retryOpenUntilUp = false;
+        // Waits, and the pause between reconnect attempts (doubles up to the
+        // most; reset once the link is up).
+        uint32_t firstMessageWaitMs = 60000;
+        uint32_t reconnectWaitMs = 15000;
+        int reconnectPauseFirstMs = 1000;
+        int reconnectPauseMostMs = 30000;
+    };
+    Settings& GetSettings() { return m_settings; }
+    const Settings& GetSettings() const { return m_settings; }
 
-    // Waits, and the pause between reconnect attempts (doubles up to the
-    // most; reset once the link is up). Tests shorten them.
-    uint32_t m_firstMessageWaitMs = 60000;
-    uint32_t m_reconnectWaitMs = 15000;
-    int m_reconnectPauseFirstMs = 1000;
-    int m_reconnectPauseMostMs = 30000;
-
-    // Counters for the status of the session (and for tests).
-    int m_reconnectAttempts = 0;
-    int m_refreshes = 0;
-    int m_openAttempts = 0;
+    // Counters for the status of the session.
+    int ReconnectAttempts() const { return m_reconnectAttempts; }
+    int Refreshes() const { return m_refreshes; }
+    int OpenAttempts() const { return m_openAttempts; }
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -157,6 +165,13 @@ private:
     // Why a connection that ended went: its socket's words, or fallback.
     static String FailureOf(const AggrSocket* socket, const char* fallback);
 
+    std::unique_ptr<AggrReactor> m_reactor;  // null until the first Open
+    String m_studioId;
+    int m_sessionUp = 0;
+    Settings m_settings;
+    int m_reconnectAttempts = 0;
+    int m_refreshes = 0;
+    int m_openAttempts = 0;
     std::shared_ptr<SendOutcomes> m_sendOutcomes = std::make_shared<SendOutcomes>();
     long m_nextTicket = 0;
     bool m_aggrWasUp = false;

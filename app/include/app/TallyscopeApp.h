@@ -61,9 +61,12 @@ public:
     // The operator's log, opened at first use.
     COperatorLog& GetOperatorLog();
     void LogOperatorEvent(const QJsonObject& entry);
-    // A document's fetch that began at started ended: commands waiting for
-    // their effect look at the new rows; a failure goes to the log.
-    void PlaylistFetchEnded(CTallyscopeDoc* doc, bool ok, std::chrono::steady_clock::time_point started);
+    // Every document reports the end of its fetch (begun at started) here
+    // and nowhere else: a failure goes to the message pane and the log; a
+    // success clears the document's previous failure (previousError) from
+    // the pane, and commands waiting for their effect look at the new rows.
+    void PlaylistFetchEnded(CTallyscopeDoc* doc, bool ok, std::chrono::steady_clock::time_point started,
+                            const String& previousError);
 
     // The playlist windows' zoom in percent (50 to 400, the user setting
     // View/Zoom): every list follows a change at once, new ones start at it.
@@ -87,15 +90,11 @@ public:
     // wall-clock time since the last step and shows the result,
     // "MM/DD/YYYY hh:mm:ss".
     void AdvanceClock();
-    // Starts the fetch of every open playlist at once; each rebuilds its
-    // views when its own fetch ends, whatever the order.
-    void RefreshAllDocuments();
-    // A document's fetch failed: "Fetch failed: <error>" in the message pane.
-    void ShowFetchFailure(const String& error);
-    // The document whose fetch failed with error fetched well again: its
-    // failure leaves the message pane (another document's failure that still
-    // holds takes its place).
-    void ClearFetchFailure(const String& error);
+    // Starts the fetch of every open playlist at once (the server's
+    // "Update"); each rebuilds its views when its own fetch ends, whatever
+    // the order. Returns how many started (documents without a URL are
+    // skipped).
+    int RefreshAllDocuments();
 
     // File > Cancel Open (Esc): stops an Open that waits.
     void OnCancelOpen();
@@ -117,6 +116,12 @@ protected:
     CDocManager* CreateDocManager() override;
 
 private:
+    // A document's fetch failed: "Fetch failed: <error>" in the message pane.
+    void ShowFetchFailure(const String& error);
+    // The document whose fetch failed with error fetched well again: its
+    // failure leaves the message pane (another document's failure that still
+    // holds takes its place).
+    void ClearFetchFailure(const String& error);
     void GiveCommand(CommandKind kind, const String& playlist, const String& eventId, const String& server,
                      const CommandOrigin* origin);
     // A command's state changed: panel, message pane, log.

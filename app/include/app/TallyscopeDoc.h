@@ -77,10 +77,6 @@ private:
     QDateTime m_errorSince;
 };
 
-// The refresh on the server's "Update": starts the fetch of every playlist
-// document of every template at once, in order. Documents without a URL are
-// skipped. Returns the number of documents asked to fetch.
-int RefreshAllPlaylistDocuments(CWinApp* app);
 
 // The cache folder for local copies: $XDG_CACHE_HOME/tallyscope, or
 // ~/.cache/tallyscope; created when missing.
