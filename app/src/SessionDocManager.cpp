@@ -260,41 +260,7 @@ void CSessionDocManager::ContinueOpen(AggrSocket* socket) {
     if (m_phase != OpenPhase::Choosing || CurrentSocket() != socket) return;
     m_phase = OpenPhase::None;
 
-    int opened = 0;
-    if (confirmed) {
-        // The first studio of that name only.
-        for (CElementNode studio = root.GetFirstChild(); !studio.IsNull(); studio = studio.GetNextSibling()) {
-            if (!(studio.GetAttribute("name").GetValue() == chosen)) continue;
-            m_studioId = studio.GetAttribute("id").GetValue();
-            m_studioName = chosen;
-            SendStudioId();
-            for (CElementNode playlist = studio.GetFirstChild(); !playlist.IsNull();
-                 playlist = playlist.GetNextSibling()) {
-                const String url = playlist.GetAttribute("url").GetValue();
-                try {
-                    // The window opens at once; its rows come when its fetch ends.
-                    if (CDocument* doc = OpenDocumentFile(url)) {
-                        ++opened;
-                        const String name = playlist.GetAttribute("name").GetValue();
-                        String title;
-                        title.Format("%s: %s", chosen.GetString(), name.GetString());
-                        doc->SetTitle(title);
-                        for (CView* view : doc->GetViews())
-                            if (auto* frame = dynamic_cast<CChildFrame*>(view->GetParentFrame()))
-                                frame->SetPlaceKey(PlaylistSettingsKey(chosen, name));
-                    }
-                } catch (const std::exception& e) {
-                    // One playlist that cannot be opened does not keep the
-                    // others closed; the session goes on.
-                    String message;
-                    message.Format("Fetch failed: %s", e.what());
-                    ShowMessage(message);
-                    TarnEventLog(kOpenFailedEvent, "%s", message.GetString());
-                }
-            }
-            break;
-        }
-    }
+    const int opened = confirmed ? OpenStudio(root, chosen) : 0;
 
     // The studio's windows where the operator left them, else side by side
     // in strips, none over another and none outside the area.
@@ -309,6 +275,46 @@ void CSessionDocManager::ContinueOpen(AggrSocket* socket) {
     m_pauseMs = 0;
     m_openPauseMs = 0;
     m_nextAttempt = Clock::time_point{};
+}
+
+int CSessionDocManager::OpenStudio(const CElementNode& studios, const String& chosen) {
+    // The first studio of that name only.
+    for (CElementNode studio = studios.GetFirstChild(); !studio.IsNull(); studio = studio.GetNextSibling()) {
+        if (!(studio.GetAttribute("name").GetValue() == chosen)) continue;
+        m_studioId = studio.GetAttribute("id").GetValue();
+        m_studioName = chosen;
+        SendStudioId();
+        int opened = 0;
+        for (CElementNode playlist = studio.GetFirstChild(); !playlist.IsNull(); playlist = playlist.GetNextSibling())
+            if (OpenPlaylistWindow(playlist, chosen)) ++opened;
+        return opened;
+    }
+    return 0;
+}
+
+bool CSessionDocManager::OpenPlaylistWindow(const CElementNode& playlist, const String& studio) {
+    const String url = playlist.GetAttribute("url").GetValue();
+    try {
+        // The window opens at once; its rows come when its fetch ends.
+        CDocument* doc = OpenDocumentFile(url);
+        if (doc == nullptr) return false;
+        const String name = playlist.GetAttribute("name").GetValue();
+        String title;
+        title.Format("%s: %s", studio.GetString(), name.GetString());
+        doc->SetTitle(title);
+        for (CView* view : doc->GetViews())
+            if (auto* frame = dynamic_cast<CChildFrame*>(view->GetParentFrame()))
+                frame->SetPlaceKey(PlaylistSettingsKey(studio, name));
+        return true;
+    } catch (const std::exception& e) {
+        // One playlist that cannot be opened does not keep the others
+        // closed; the session goes on.
+        String message;
+        message.Format("Fetch failed: %s", e.what());
+        ShowMessage(message);
+        TarnEventLog(kOpenFailedEvent, "%s", message.GetString());
+        return false;
+    }
 }
 
 void CSessionDocManager::SendStudioId() {

@@ -172,6 +172,57 @@ void SetUpCrashLog() {
     if (!folder.isEmpty() && QFileInfo(folder).isDir()) tarn::setCrashLogFolder(folder.toStdString());
 }
 
+// The session's unattended start: the studio named on the command line,
+// and with --connect a server that is down is tried again until it is up.
+void PresetSession(CTallyscopeApp& app, const StartupOptions& options) {
+    if (!options.hasStudio) return;
+    if (CSessionDocManager* manager = SessionManagerOf(app)) {
+        manager->GetSettings().hasPresetStudio = true;
+        manager->GetSettings().presetStudio = options.studio.c_str();
+        manager->GetSettings().retryOpenUntilUp = options.connect;
+    }
+}
+
+// The steps that run once the loop runs, in this order: the wall layout, the
+// Open, and the screenshot or the quit. saved tells whether the screenshot
+// was written.
+void ScheduleStartupSteps(QApplication& qapp, CTallyscopeApp& app, const StartupOptions& options, bool& saved) {
+    if (options.wall) {
+        QTimer::singleShot(0, &qapp, [&app, n = options.screen] {
+            CMainFrame* frame = app.GetMainFrame();
+            if (frame == nullptr) return;
+            const QList<QScreen*> screens = QGuiApplication::screens();
+            if (n >= static_cast<int>(screens.size()))
+                std::fprintf(stderr, "tallyscope: there is no screen %d; using the primary screen\n", n);
+            frame->EnterWallMode(n >= 0 && n < static_cast<int>(screens.size()) ? screens[n] : nullptr);
+        });
+    }
+    if (options.connect) {
+        // The main window is up first; the Open never holds the loop, so the
+        // window paints while it waits.
+        QTimer::singleShot(0, &qapp, [&app] {
+            if (CMainFrame* frame = app.GetMainFrame(); frame != nullptr && frame->m_hWnd->isVisible())
+                frame->m_hWnd->repaint();
+            app.OnFileOpen();
+        });
+    }
+    if (options.hasScreenshot || options.quitAfter >= 0) {
+        // By default after the first idle passes have set the toolbar and panes.
+        const int ms = options.quitAfter >= 0 ? static_cast<int>(options.quitAfter * 1000) : 500;
+        const std::string screenshot = options.hasScreenshot ? options.screenshot : std::string();
+        QTimer::singleShot(ms, &qapp, [&app, &saved, screenshot] {
+            CMainFrame* frame = app.GetMainFrame();
+            if (frame != nullptr && !screenshot.empty())
+                saved = frame->m_hWnd->grab().save(QString::fromLocal8Bit(screenshot.c_str()), "PNG");
+            if (frame != nullptr) {
+                frame->OnClose();
+            } else {
+                QCoreApplication::quit();
+            }
+        });
+    }
+}
+
 }  // namespace
 
 int TallyscopeMain(int argc, char** argv) {
@@ -180,10 +231,6 @@ int TallyscopeMain(int argc, char** argv) {
 
     StartupOptions options;
     if (const int rc = ParseStartupOptions(argc, argv, options); rc >= 0) return rc;
-    const char* const studio = options.hasStudio ? options.studio.c_str() : nullptr;
-    const char* const screenshot = options.hasScreenshot ? options.screenshot.c_str() : nullptr;
-    const bool connect = options.connect;
-    const double quitAfter = options.quitAfter;
 
     SetUpCrashLog();
     QApplication qapp(argc, argv);
@@ -192,53 +239,12 @@ int TallyscopeMain(int argc, char** argv) {
     int rc = 0;
     {
         CTallyscopeApp app;
-        if (studio != nullptr) {
-            if (CSessionDocManager* manager = SessionManagerOf(app)) {
-                manager->GetSettings().hasPresetStudio = true;
-                manager->GetSettings().presetStudio = studio;
-                // An unattended display started with its server down keeps
-                // trying until its session is up.
-                manager->GetSettings().retryOpenUntilUp = connect;
-            }
-        }
-        if (options.wall) {
-            // First of the start-up steps: the wall layout before the session.
-            QTimer::singleShot(0, &qapp, [&app, n = options.screen] {
-                CMainFrame* frame = app.GetMainFrame();
-                if (frame == nullptr) return;
-                const QList<QScreen*> screens = QGuiApplication::screens();
-                if (n >= static_cast<int>(screens.size()))
-                    std::fprintf(stderr, "tallyscope: there is no screen %d; using the primary screen\n", n);
-                frame->EnterWallMode(n >= 0 && n < static_cast<int>(screens.size()) ? screens[n] : nullptr);
-            });
-        }
-        if (connect) {
-            // Once the loop runs, so the main window is up first; the Open
-            // never holds the loop, so the window paints while it waits.
-            QTimer::singleShot(0, &qapp, [&app] {
-                if (CMainFrame* frame = app.GetMainFrame(); frame != nullptr && frame->m_hWnd->isVisible())
-                    frame->m_hWnd->repaint();
-                app.OnFileOpen();
-            });
-        }
+        PresetSession(app, options);
         bool saved = false;
-        if (screenshot != nullptr || quitAfter >= 0) {
-            // By default after the first idle passes have set the toolbar and panes.
-            const int ms = quitAfter >= 0 ? static_cast<int>(quitAfter * 1000) : 500;
-            QTimer::singleShot(ms, &qapp, [&app, &saved, screenshot] {
-                CMainFrame* frame = app.GetMainFrame();
-                if (frame != nullptr && screenshot != nullptr)
-                    saved = frame->m_hWnd->grab().save(QString::fromLocal8Bit(screenshot), "PNG");
-                if (frame != nullptr) {
-                    frame->OnClose();
-                } else {
-                    QCoreApplication::quit();
-                }
-            });
-        }
+        ScheduleStartupSteps(qapp, app, options, saved);
         rc = AfxWinMain(app);
-        if (screenshot != nullptr && rc == 0 && !saved) {
-            std::fprintf(stderr, "tallyscope: cannot write %s\n", screenshot);
+        if (options.hasScreenshot && rc == 0 && !saved) {
+            std::fprintf(stderr, "tallyscope: cannot write %s\n", options.screenshot.c_str());
             rc = 1;
         }
     }

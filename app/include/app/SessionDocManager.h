@@ -13,6 +13,7 @@
 
 #include "app/AggrSession.h"
 #include "external/String.h"
+#include "external/XMLDoc.h"
 #include "framework/DocTemplate.h"
 
 class CMainFrame;
@@ -139,6 +140,10 @@ private:
     // The studio list came: the dialog and the windows.
     void ContinueOpen(AggrSocket* socket);
     void OpenFailed(const String& problem);
+    // The chosen studio of the list: its id sent, one window per playlist;
+    // returns how many opened.
+    int OpenStudio(const CElementNode& studios, const String& chosen);
+    bool OpenPlaylistWindow(const CElementNode& playlist, const String& studio);
     // Follows a running reconnect attempt; ends it when its message came,
     // its link failed or its time ran out.
     void FollowReconnect(CMainFrame* frame);

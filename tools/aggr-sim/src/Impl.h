@@ -27,6 +27,7 @@
 
 namespace httplib {
 class Server;
+struct Response;
 }
 
 namespace aggrsim {
@@ -67,6 +68,17 @@ struct Simulator::Impl : public tarn::AcceptHandler {
 
     // ---- controlling thread ----
     bool start(std::string& error);
+    // The steps of start, in order; each fills error and undoes its own part
+    // when it fails.
+    bool loadStudios(std::string& error);
+    std::vector<std::string> playlistFiles() const;  // regular files, sorted
+    void loadPlaylists();                            // skips and logs unreadable ones
+    bool makeTlsContext(std::string& error);
+    bool listenTls(std::string& error);
+    bool listenHttp(std::string& error);
+    bool startThreads(std::string& error);
+    // HTTP worker thread: the latest snapshot of file, or 404.
+    void servePlaylist(const std::string& file, httplib::Response& res);
     void stop();
     bool execute(const std::string& line);
 
@@ -76,6 +88,9 @@ struct Simulator::Impl : public tarn::AcceptHandler {
     void sessionGone(Session& s);
     void onPayload(Session& s, std::string_view payload);
     bool control(const std::string& line);
+    bool controlUpdate(const std::vector<std::string>& w, const std::string& line);
+    bool controlStudio(const std::vector<std::string>& w, const std::string& line);
+    bool controlAdvance(const std::vector<std::string>& w, const std::string& line);
 
     void onStudioId(Session& s, std::string_view id);
     void onCommand(Session& s, std::string_view payload);

@@ -53,6 +53,48 @@ std::string Options::publicHost() const {
 std::string defaultStudiosFile() { return std::string(AGGRSIM_SAMPLES_DIR) + "/studios.xml"; }
 std::string defaultPlaylistsDir() { return std::string(AGGRSIM_SAMPLES_DIR) + "/playlists"; }
 
+namespace {
+
+// One option that takes a value, given its value: false with error set
+// when the value is not acceptable.
+bool applyValueOption(const std::string& arg, const std::string& value, Options& o, std::string& error) {
+    if (arg == "--tls-port" || arg == "--http-port") {
+        int port = 0;
+        if (!parsePort(value, port)) {
+            error = arg + ": not a port number (0 to 65535): " + value;
+            return false;
+        }
+        (arg == "--tls-port" ? o.tlsPort : o.httpPort) = port;
+    } else if (arg == "--bind") {
+        if (!isDottedIpv4(value)) {
+            error = "--bind: not a dotted IPv4 address: " + value;
+            return false;
+        }
+        o.bind = value;
+    } else if (arg == "--speed") {
+        if (!parseSpeed(value, o.speed)) {
+            error = "--speed: not a number from 0 to 1000000: " + value;
+            return false;
+        }
+    } else if (value.empty()) {
+        error = arg + " needs a value";
+        return false;
+    } else if (arg == "--url-host") {
+        o.urlHost = value;
+    } else if (arg == "--certs") {
+        o.certs = value;
+    } else if (arg == "--studios") {
+        o.studios = value;
+    } else if (arg == "--playlists") {
+        o.playlists = value;
+    } else if (arg == "--exec") {
+        o.exec.push_back(value);
+    }
+    return true;
+}
+
+}  // namespace
+
 bool parseOptions(int argc, const char* const* argv, Options& out, std::string& error) {
     Options o;
     o.studios = defaultStudiosFile();
@@ -91,38 +133,7 @@ bool parseOptions(int argc, const char* const* argv, Options& out, std::string& 
             }
             value = argv[++i];
         }
-        if (arg == "--tls-port" || arg == "--http-port") {
-            int port = 0;
-            if (!parsePort(value, port)) {
-                error = arg + ": not a port number (0 to 65535): " + value;
-                return false;
-            }
-            (arg == "--tls-port" ? o.tlsPort : o.httpPort) = port;
-        } else if (arg == "--bind") {
-            if (!isDottedIpv4(value)) {
-                error = "--bind: not a dotted IPv4 address: " + value;
-                return false;
-            }
-            o.bind = value;
-        } else if (arg == "--speed") {
-            if (!parseSpeed(value, o.speed)) {
-                error = "--speed: not a number from 0 to 1000000: " + value;
-                return false;
-            }
-        } else if (value.empty()) {
-            error = arg + " needs a value";
-            return false;
-        } else if (arg == "--url-host") {
-            o.urlHost = value;
-        } else if (arg == "--certs") {
-            o.certs = value;
-        } else if (arg == "--studios") {
-            o.studios = value;
-        } else if (arg == "--playlists") {
-            o.playlists = value;
-        } else if (arg == "--exec") {
-            o.exec.push_back(value);
-        }
+        if (!applyValueOption(arg, value, o, error)) return false;
     }
     if (!o.help && !o.version && o.certs.empty()) {
         error = "--certs DIR is required";

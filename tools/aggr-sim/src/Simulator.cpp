@@ -94,6 +94,14 @@ Simulator::Impl::~Impl() { stop(); }
 
 bool Simulator::Impl::start(std::string& error) {
     if (running) return true;
+    if (!loadStudios(error)) return false;
+    loadPlaylists();
+    if (!makeTlsContext(error) || !listenTls(error) || !listenHttp(error)) return false;
+    for (const auto& p : playlists) publish(*p);
+    return startThreads(error);
+}
+
+bool Simulator::Impl::loadStudios(std::string& error) {
     std::string text;
     if (!readFile(options.studios, text)) {
         error = "cannot read the studio list " + options.studios;
@@ -104,13 +112,19 @@ bool Simulator::Impl::start(std::string& error) {
         error = "studio list " + options.studios + ": " + why;
         return false;
     }
-
     DIR* dir = ::opendir(options.playlists.c_str());
     if (dir == nullptr) {
         error = "cannot read the playlists folder " + options.playlists;
         return false;
     }
+    ::closedir(dir);
+    return true;
+}
+
+std::vector<std::string> Simulator::Impl::playlistFiles() const {
     std::vector<std::string> files;
+    DIR* dir = ::opendir(options.playlists.c_str());
+    if (dir == nullptr) return files;
     while (const dirent* e = ::readdir(dir)) {
         const std::string name = e->d_name;
         struct stat st {};
@@ -120,7 +134,13 @@ bool Simulator::Impl::start(std::string& error) {
     }
     ::closedir(dir);
     std::sort(files.begin(), files.end());
-    for (const std::string& f : files) {
+    return files;
+}
+
+void Simulator::Impl::loadPlaylists() {
+    std::string text;
+    std::string why;
+    for (const std::string& f : playlistFiles()) {
         auto entry = std::make_unique<PlaylistEntry>();
         entry->file = f;
         why = "unreadable";
@@ -143,7 +163,9 @@ bool Simulator::Impl::start(std::string& error) {
             if (!known) log.line("warning playlist missing studio=" + logQuoted(s.id) + " file=" + logQuoted(f));
         }
     }
+}
 
+bool Simulator::Impl::makeTlsContext(std::string& error) {
     const std::string& dirPath = options.certs;
     try {
         context = std::make_unique<tarn::SSLContext>(
@@ -154,7 +176,10 @@ bool Simulator::Impl::start(std::string& error) {
                 (e.getMessage() != nullptr ? e.getMessage() : "error") + " (" + std::to_string(e.getCode()) + ")";
         return false;
     }
+    return true;
+}
 
+bool Simulator::Impl::listenTls(std::string& error) {
     listener = std::make_unique<tarn::ListeningSocket>(tarn::InetAddr(options.bind.c_str(), options.tlsPort), this);
     if (const int r = listener->listen(kListenBacklog); r != 0) {
         error = "cannot listen on " + options.bind + ":" + std::to_string(options.tlsPort) + " (error " +
@@ -163,7 +188,10 @@ bool Simulator::Impl::start(std::string& error) {
         return false;
     }
     tlsPort = listener->getBoundPort();
+    return true;
+}
 
+bool Simulator::Impl::listenHttp(std::string& error) {
     http = std::make_unique<httplib::Server>();
     // The library's default adds SO_REUSEPORT, which would let a second
     // server share the port unnoticed.
@@ -186,31 +214,32 @@ bool Simulator::Impl::start(std::string& error) {
         return false;
     }
     studioListXml = studios.render("http://" + options.publicHost() + ":" + std::to_string(httpPort));
-
     http->Get(R"(/playlists/([^/]+))", [this](const httplib::Request& req, httplib::Response& res) {
-        std::string body;
-        bool found = false;
-        {
-            std::lock_guard<std::mutex> guard(snapshotLock);
-            const auto it = snapshots.find(req.matches[1].str());
-            if (it != snapshots.end()) {
-                body = it->second;
-                found = true;
-            }
-        }
-        if (!found) {
-            res.status = 404;
-            return;
-        }
-        res.set_header("Cache-Control", "no-cache");
-        res.set_content(body, "application/xml");
+        servePlaylist(req.matches[1].str(), res);
     });
     http->set_logger([this](const httplib::Request& req, const httplib::Response& res) {
         log.line("http method=" + logQuoted(req.method, 16) + " path=" + logQuoted(req.path, 256) +
                  " status=" + std::to_string(res.status));
     });
-    for (const auto& p : playlists) publish(*p);
+    return true;
+}
 
+void Simulator::Impl::servePlaylist(const std::string& file, httplib::Response& res) {
+    std::string body;
+    {
+        std::lock_guard<std::mutex> guard(snapshotLock);
+        const auto it = snapshots.find(file);
+        if (it == snapshots.end()) {
+            res.status = 404;
+            return;
+        }
+        body = it->second;
+    }
+    res.set_header("Cache-Control", "no-cache");
+    res.set_content(body, "application/xml");
+}
+
+bool Simulator::Impl::startThreads(std::string& error) {
     t0 = std::chrono::steady_clock::now();
     if (reactor.start() != 0) {
         error = "cannot start the reactor thread";
@@ -431,85 +460,85 @@ bool Simulator::Impl::control(const std::string& line) {
     const std::vector<std::string> w = words(line);
     if (w.empty()) return true;
     const std::string& cmd = w[0];
-    if (cmd == "update") {
-        if (w.size() > 2) {
-            controlError("bad-arguments", line);
-            return false;
-        }
-        if (w.size() == 2 && !studios.hasStudio(w[1])) {
-            controlError("unknown-studio", line);
-            return false;
-        }
-        std::vector<std::string> ids;
-        if (w.size() == 2) {
-            ids.push_back(w[1]);
-        } else {
-            for (const Studio& s : studios.studios()) ids.push_back(s.id);
-        }
-        notify("Update", ids);
-        return true;
-    }
-    if (cmd == "studio") {
-        if (w.size() != 3 || (w[2] != "up" && w[2] != "down")) {
-            controlError("bad-arguments", line);
-            return false;
-        }
-        if (!studios.hasStudio(w[1])) {
-            controlError("unknown-studio", line);
-            return false;
-        }
-        notify(w[2] == "up" ? "StudioConnected" : "StudioDisconnected", {w[1]});
-        return true;
-    }
-    if (cmd == "advance") {
-        if (w.size() > 2) {
-            controlError("bad-arguments", line);
-            return false;
-        }
-        std::vector<PlaylistEntry*> moved;
-        if (w.size() == 2) {
-            PlaylistEntry* e = nullptr;
-            for (const auto& p : playlists)
-                if (p->file == w[1]) e = p.get();
-            if (e == nullptr) e = findByName(w[1]);
-            if (e == nullptr) {
-                controlError("unknown-playlist", line);
-                return false;
-            }
-            if (e->playlist.advance(now(*e), true)) moved.push_back(e);
-        } else {
-            for (const auto& p : playlists)
-                if (p->playlist.advance(now(*p), false)) moved.push_back(p.get());
-        }
-        if (moved.empty()) {
-            log.line("advance playlists=0");
-            return true;
-        }
-        changed(moved);
-        return true;
-    }
-    if (cmd == "drop" || cmd == "close") {
+    if (cmd == "update") return controlUpdate(w, line);
+    if (cmd == "studio") return controlStudio(w, line);
+    if (cmd == "advance") return controlAdvance(w, line);
+    if (cmd == "drop" || cmd == "close" || cmd == "status") {
         if (w.size() != 1) {
             controlError("bad-arguments", line);
             return false;
         }
         if (cmd == "drop") {
             dropAll();
-        } else {
+        } else if (cmd == "close") {
             closeAll();
+        } else {
+            status();
         }
-        return true;
-    }
-    if (cmd == "status") {
-        if (w.size() != 1) {
-            controlError("bad-arguments", line);
-            return false;
-        }
-        status();
         return true;
     }
     controlError("unknown-command", line);
     return false;
+}
+
+bool Simulator::Impl::controlUpdate(const std::vector<std::string>& w, const std::string& line) {
+    if (w.size() > 2) {
+        controlError("bad-arguments", line);
+        return false;
+    }
+    if (w.size() == 2 && !studios.hasStudio(w[1])) {
+        controlError("unknown-studio", line);
+        return false;
+    }
+    std::vector<std::string> ids;
+    if (w.size() == 2) {
+        ids.push_back(w[1]);
+    } else {
+        for (const Studio& s : studios.studios()) ids.push_back(s.id);
+    }
+    notify("Update", ids);
+    return true;
+}
+
+bool Simulator::Impl::controlStudio(const std::vector<std::string>& w, const std::string& line) {
+    if (w.size() != 3 || (w[2] != "up" && w[2] != "down")) {
+        controlError("bad-arguments", line);
+        return false;
+    }
+    if (!studios.hasStudio(w[1])) {
+        controlError("unknown-studio", line);
+        return false;
+    }
+    notify(w[2] == "up" ? "StudioConnected" : "StudioDisconnected", {w[1]});
+    return true;
+}
+
+bool Simulator::Impl::controlAdvance(const std::vector<std::string>& w, const std::string& line) {
+    if (w.size() > 2) {
+        controlError("bad-arguments", line);
+        return false;
+    }
+    std::vector<PlaylistEntry*> moved;
+    if (w.size() == 2) {
+        PlaylistEntry* e = nullptr;
+        for (const auto& p : playlists)
+            if (p->file == w[1]) e = p.get();
+        if (e == nullptr) e = findByName(w[1]);
+        if (e == nullptr) {
+            controlError("unknown-playlist", line);
+            return false;
+        }
+        if (e->playlist.advance(now(*e), true)) moved.push_back(e);
+    } else {
+        for (const auto& p : playlists)
+            if (p->playlist.advance(now(*p), false)) moved.push_back(p.get());
+    }
+    if (moved.empty()) {
+        log.line("advance playlists=0");
+        return true;
+    }
+    changed(moved);
+    return true;
 }
 
 void Simulator::Impl::dropAll() {
