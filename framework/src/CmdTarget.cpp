@@ -48,10 +48,6 @@ const CCmdTarget::UpdateEntry* CCmdTarget::FindUpdate(UINT id) const {
     return nullptr;
 }
 
-bool CCmdTarget::HasCommandHandler(UINT id) const { return FindCommand(id) != nullptr; }
-
-bool CCmdTarget::HasUpdateHandler(UINT id) const { return FindUpdate(id) != nullptr; }
-
 bool CCmdTarget::DispatchOwn(UINT id, CmdKind kind, CCmdUI* ui) {
     switch (kind) {
     case CmdKind::Execute:

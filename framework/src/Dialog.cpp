@@ -106,33 +106,9 @@ void DDX_CBString(CDataExchange* dx, int id, String& value) {
     if (combo->isEditable()) combo->setEditText(wanted);
 }
 
-void DDX_CBIndex(CDataExchange* dx, int id, int& index) {
-    QComboBox* combo = ComboOf(Control(dx, id));
-    if (combo == nullptr) return;
-    if (dx->m_bSaveAndValidate)
-        index = combo->currentIndex();
-    else
-        combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : -1);
-}
-
 // ---- controls --------------------------------------------------------------
 
 QLineEdit* CEdit::GetLineEdit() const { return qobject_cast<QLineEdit*>(m_hWnd); }
-
-void CEdit::SetSel(int start, int end) {
-    if (QLineEdit* edit = GetLineEdit()) {
-        if (start == 0 && end == -1)
-            edit->selectAll();
-        else if (start >= 0 && end >= start)
-            edit->setSelection(start, end - start);
-        else
-            edit->deselect();
-    }
-}
-
-void CEdit::SetReadOnly(bool readOnly) {
-    if (QLineEdit* edit = GetLineEdit()) edit->setReadOnly(readOnly);
-}
 
 QComboBox* CComboBox::GetComboBox() const { return qobject_cast<QComboBox*>(m_hWnd); }
 
@@ -154,33 +130,9 @@ int CComboBox::AddString(const char* text) {
     return index;
 }
 
-int CComboBox::InsertString(int index, const char* text) {
-    QComboBox* combo = GetComboBox();
-    if (combo == nullptr || index > combo->count()) return CB_ERR;
-    if (index < 0) index = combo->count();
-    combo->insertItem(index, QString::fromUtf8(text != nullptr ? text : ""));
-    return index;
-}
-
-int CComboBox::DeleteString(int index) {
-    QComboBox* combo = GetComboBox();
-    if (combo == nullptr || index < 0 || index >= combo->count()) return CB_ERR;
-    combo->removeItem(index);
-    return combo->count();
-}
-
-void CComboBox::ResetContent() {
-    if (QComboBox* combo = GetComboBox()) combo->clear();
-}
-
 int CComboBox::GetCount() const {
     QComboBox* combo = GetComboBox();
     return combo != nullptr ? combo->count() : CB_ERR;
-}
-
-int CComboBox::GetCurSel() const {
-    QComboBox* combo = GetComboBox();
-    return combo != nullptr && combo->currentIndex() >= 0 ? combo->currentIndex() : CB_ERR;
 }
 
 int CComboBox::SetCurSel(int index) {
@@ -198,18 +150,6 @@ int CComboBox::SetCurSel(int index) {
 void CComboBox::GetLBText(int index, String& text) const {
     QComboBox* combo = GetComboBox();
     text = combo != nullptr && index >= 0 && index < combo->count() ? combo->itemText(index).toUtf8().constData() : "";
-}
-
-int CComboBox::FindStringExact(int startAfter, const char* text) const {
-    QComboBox* combo = GetComboBox();
-    if (combo == nullptr) return CB_ERR;
-    const QString t = QString::fromUtf8(text != nullptr ? text : "");
-    const int n = combo->count();
-    for (int k = 1; k <= n; ++k) {
-        const int i = (startAfter + k) % n;
-        if (i >= 0 && QString::compare(combo->itemText(i), t, Qt::CaseInsensitive) == 0) return i;
-    }
-    return CB_ERR;
 }
 
 void CComboBox::MoveWindow(int x, int y, int width, int height, bool repaint) {
@@ -234,11 +174,6 @@ CDialog::~CDialog() {
 }
 
 QDialog* CDialog::GetDialogWidget() const { return qobject_cast<QDialog*>(m_hWnd); }
-
-CWnd* CDialog::FindControl(int id) const {
-    auto it = controls_.find(id);
-    return it != controls_.end() ? it->second.get() : nullptr;
-}
 
 void CDialog::BuildFromTemplate() {
     const CDialogResource* resource = AfxFindResourceDialog(m_nIDTemplate);

@@ -553,10 +553,6 @@ void CMDIFrameWnd::MDIIconArrange() {
     }
 }
 
-void CMDIFrameWnd::MDINext() {
-    if (m_mdiArea != nullptr) m_mdiArea->activateNextSubWindow();
-}
-
 CDocument* CMDIFrameWnd::GetActiveDocument() {
     CMDIChildWnd* child = MDIGetActive();
     return child != nullptr ? child->GetActiveDocument() : nullptr;

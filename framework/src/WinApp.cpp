@@ -189,8 +189,6 @@ void CWinApp::AddToRecentFileList(const char* pathName) {
     recentFiles_->WriteList();
 }
 
-QIcon CWinApp::LoadIcon(UINT id) const { return AfxLoadIcon(id); }
-
 namespace {
 QSettings UserSettings(const CWinApp& app) {
     const String& org = app.m_pszRegistryKey.IsEmpty() ? app.m_pszAppName : app.m_pszRegistryKey;

@@ -159,13 +159,6 @@ String CWnd::GetDlgItemText(int id) const {
     return item != nullptr ? item->GetWindowText() : String();
 }
 
-CWnd* CWnd::GetParent() const {
-    if (m_hWnd == nullptr) return nullptr;
-    for (QWidget* p = m_hWnd->parentWidget(); p != nullptr; p = p->parentWidget())
-        if (CWnd* wnd = FromHandle(p)) return wnd;
-    return nullptr;
-}
-
 // A control's text is its contents; a window's is its title.
 void CWnd::SetWindowText(const char* text) {
     if (m_hWnd == nullptr) return;
@@ -261,21 +254,8 @@ void CWnd::Invalidate(bool) {
     if (m_hWnd != nullptr) m_hWnd->update();
 }
 
-bool CWnd::EnableWindow(bool enable) {
-    if (m_hWnd == nullptr) return false;
-    const bool wasDisabled = !m_hWnd->isEnabled();
-    m_hWnd->setEnabled(enable);
-    return wasDisabled;
-}
-
-bool CWnd::IsWindowEnabled() const { return m_hWnd != nullptr && m_hWnd->isEnabled(); }
-
 void CWnd::SetFocus() {
     if (m_hWnd != nullptr) m_hWnd->setFocus();
-}
-
-void CWnd::SetIcon(const QIcon& icon) {
-    if (m_hWnd != nullptr) m_hWnd->setWindowIcon(icon);
 }
 
 UINT_PTR CWnd::SetTimer(UINT_PTR id, UINT elapseMs, void*) {

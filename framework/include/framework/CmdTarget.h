@@ -47,7 +47,6 @@ public:
     virtual void Enable(bool on = true);
     // 0 unchecked, 1 checked, 2 indeterminate.
     virtual void SetCheck(int check = 1);
-    virtual void SetRadio(bool on = true) { SetCheck(on ? 1 : 0); }
     virtual void SetText(const char* text);
 
     // Routes this item's update through target; without an update handler and
@@ -68,9 +67,6 @@ public:
     // target had an entry for it (for Execute: the handler ran).
     virtual bool OnCmdMsg(UINT id, CmdKind kind, CCmdUI* ui);
 
-    // This target's own map only, no routing.
-    bool HasCommandHandler(UINT id) const;
-    bool HasUpdateHandler(UINT id) const;
 
 protected:
     CCmdTarget() = default;

@@ -36,8 +36,6 @@ public:
     virtual void OnUpdateCmdUI(CFrameWnd* target, bool disableIfNoHandler) = 0;
     void EnableDocking(DWORD dockStyle);
     DWORD GetBarStyle() const { return m_dwStyle; }
-    void SetBarStyle(DWORD style) { m_dwStyle = style; }
-    CFrameWnd* GetOwnerFrame() const { return m_pFrame; }
 
 protected:
     friend class CFrameWnd;

@@ -40,7 +40,6 @@ void DDX_Text(CDataExchange* dx, int id, int& value);
 // sets the edit text of an editable combo); saving reads the edit text, or
 // the selected item's text.
 void DDX_CBString(CDataExchange* dx, int id, String& value);
-void DDX_CBIndex(CDataExchange* dx, int id, int& index);
 
 class CStatic : public CWnd {
 public:
@@ -56,8 +55,6 @@ class CEdit : public CWnd {
 public:
     CEdit() = default;
     QLineEdit* GetLineEdit() const;
-    void SetSel(int start, int end);
-    void SetReadOnly(bool readOnly = true);
 };
 
 class CComboBox : public CWnd {
@@ -71,16 +68,10 @@ public:
     // Adds at the sorted place (case-insensitive) when the combo is sorted,
     // else at the end. Returns the index.
     int AddString(const char* text);
-    int InsertString(int index, const char* text);
-    int DeleteString(int index);
-    void ResetContent();
     int GetCount() const;
-    // CB_ERR when nothing is selected.
-    int GetCurSel() const;
     // -1 clears the selection; CB_ERR for an index out of range.
     int SetCurSel(int index);
     void GetLBText(int index, String& text) const;
-    int FindStringExact(int startAfter, const char* text) const;
     // Combo boxes keep their own height; height beyond it sizes the drop-down
     // list (the number of items shown), as a drop-down combo's window does.
     void MoveWindow(int x, int y, int width, int height, bool repaint = true) override;
@@ -109,9 +100,7 @@ public:
     bool UpdateData(bool saveAndValidate = true);
     virtual void DoDataExchange(CDataExchange* dx);
 
-    UINT GetTemplateId() const { return m_nIDTemplate; }
     // The dialog's controls live while its window does.
-    CWnd* FindControl(int id) const;
     QDialog* GetDialogWidget() const;
 
     // Framework plumbing: a button of the template was clicked.

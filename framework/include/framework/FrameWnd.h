@@ -123,7 +123,6 @@ public:
     // otherwise side by side.
     void MDITile(bool stacked = true);
     void MDIIconArrange();
-    void MDINext();
 
     CDocument* GetActiveDocument() override;
     void OnUpdateFrameTitle(bool addToTitle) override;
@@ -167,10 +166,8 @@ public:
     // Made inside the main frame's MDI area; hidden until ActivateFrame.
     bool LoadFrame(UINT resourceId, DWORD style = WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE, CWnd* parent = nullptr,
                    CCreateContext* context = nullptr) override;
-    CMDIFrameWnd* GetMDIFrame() const { return m_pMDIFrame; }
     CDocTemplate* GetDocTemplate() const { return m_pTemplate; }
     void MDIActivate();
-    void MDIDestroy() { DestroyWindow(); }
     void ActivateFrame(int cmdShow = -1) override;
     void OnUpdateFrameTitle(bool addToTitle) override;
     // The active view, its document, then this frame's own map.

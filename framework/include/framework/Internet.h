@@ -69,7 +69,6 @@ public:
     UINT Read(void* buffer, UINT count);
     // The HTTP status of the final response (0 before it was sent).
     bool QueryInfoStatusCode(DWORD& status) const;
-    const String& GetFileURL() const { return m_url; }
     void Close();
 
 private:

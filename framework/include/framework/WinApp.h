@@ -68,8 +68,6 @@ public:
     virtual void AddToRecentFileList(const char* pathName);
     CRecentFileList* GetRecentFileList() const { return recentFiles_.get(); }
 
-    // The icon resource id (AfxLoadIcon).
-    QIcon LoadIcon(UINT id) const;
 
     // User settings, in the scope named by SetRegistryKey.
     String GetProfileString(const char* section, const char* entry, const char* defaultValue = "") const;

@@ -75,7 +75,6 @@ public:
     void SetDlgItemText(int id, const char* text);
     String GetDlgItemText(int id) const;
 
-    CWnd* GetParent() const;
     void SetWindowText(const char* text);
     String GetWindowText() const;
 
@@ -91,10 +90,7 @@ public:
     bool IsWindowVisible() const;
     void UpdateWindow();
     void Invalidate(bool erase = true);
-    bool EnableWindow(bool enable = true);
-    bool IsWindowEnabled() const;
     void SetFocus();
-    void SetIcon(const class QIcon& icon);
 
     // Window timers. SetTimer starts (or restarts with the new period) timer id
     // and returns id; id 0 is refused and gives 0, so 0 can mean "no timer".
