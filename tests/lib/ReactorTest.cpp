@@ -1,3 +1,4 @@
+#include "../support/TestSupport.h"
 #include "tarn/CrashLog.h"
 #include "tarn/QuorException.h"
 #include "tarn/Reactor.h"
@@ -29,19 +30,8 @@ constexpr uint32_t kLimitMs = 5000;
 
 long tid() { return static_cast<long>(::syscall(SYS_gettid)); }
 
-// Records every call it receives, in order, into a shared journal.
-struct Journal {
-    std::mutex m;
-    std::vector<std::string> lines;
-    void add(const std::string& s) {
-        std::lock_guard<std::mutex> g(m);
-        lines.push_back(s);
-    }
-    std::vector<std::string> snapshot() {
-        std::lock_guard<std::mutex> g(m);
-        return lines;
-    }
-};
+// Every call the tasks receive, in order.
+using Journal = testsupport::Journal;
 
 class NamedTask : public Task {
 public:

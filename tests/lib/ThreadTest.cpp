@@ -1,3 +1,4 @@
+#include "../support/TestSupport.h"
 #include "tarn/BaseThread.h"
 #include "tarn/LockedObj.h"
 #include "tarn/ThreadLock.h"
@@ -24,15 +25,7 @@ int64_t msSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-// Polls `done` for up to five seconds.
-bool eventually(const std::function<bool()>& done) {
-    const auto start = Clock::now();
-    while (!done()) {
-        if (msSince(start) > 5000) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+using testsupport::eventually;  // polls for up to five seconds
 
 }  // namespace
 

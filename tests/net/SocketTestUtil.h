@@ -3,6 +3,7 @@
 // Plain blocking peers, a running reactor and bounded waits for the socket
 // tests. Every wait has a time-out; every peer is on loopback.
 
+#include "../support/TestSupport.h"
 #include "tarn/Reactor.h"
 #include "tarn/platform/NetEvents.h"
 
@@ -37,24 +38,13 @@ struct RunningReactor {
     tarn::Reactor* get() { return &reactor; }
 };
 
-/// Polls `done` every millisecond until it holds or `ms` pass.
+/// testsupport::eventually with this tree's default wait.
 template <typename Pred>
 bool eventually(Pred done, int ms = kWaitMs) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    return testsupport::eventually(done, ms);
 }
 
-inline sockaddr_in loopback(uint16_t port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
+using testsupport::loopback;
 
 /// Closes a plain handle through the network-event layer, so a number the
 /// layer has seen before never keeps a stale record.

@@ -2,6 +2,7 @@
 
 // Loopback helpers shared by the network-event tests.
 
+#include "../support/TestSupport.h"
 #include "tarn/platform/NetEvents.h"
 #include "tarn/platform/Waitable.h"
 
@@ -16,13 +17,7 @@ namespace nettest {
 
 using namespace tarn::platform;
 
-inline sockaddr_in loopback(uint16_t port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
+using testsupport::loopback;
 
 /// A blocking listener on 127.0.0.1 and an ephemeral port; `addr` gets it.
 inline int listener(sockaddr_in& addr, int backlog = 16) {

@@ -4,6 +4,7 @@
 // and bounded waits for the TLS tests. Every peer is on 127.0.0.1; every wait
 // has a time-out.
 
+#include "../support/TestSupport.h"
 #include "tarn/ListeningSocket.h"
 #include "tarn/Reactor.h"
 #include "tarn/SSLContext.h"
@@ -40,15 +41,10 @@ inline tarn::TarnString certFile(const char* name) { return tarn::TarnString(cer
 /// The client's built-in pass phrase, as make-certs encrypts the client key.
 constexpr const char* kPassPhrase = "pelmo";
 
-/// Polls `done` every millisecond until it holds or `ms` pass.
+/// testsupport::eventually with this tree's default wait.
 template <typename Pred>
 bool eventually(Pred done, int ms = kWaitMs) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    return testsupport::eventually(done, ms);
 }
 
 /// A body whose bytes depend on a seed and their position.
