@@ -3,9 +3,6 @@
 #include "tarn/CrashLog.h"
 #include "tarn/QuorException.h"
 
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <mutex>
 #include <string>
@@ -15,12 +12,9 @@ namespace tarn {
 
 namespace {
 
-constexpr unsigned long kNoThread = 0xFFFFFFFF;
 // The wait's 0xFFFFFFFF means "no limit", so longer time-outs are cut to a
 // day; the loop looks at its timers again after every wait anyway.
 constexpr int64_t kLongestWaitMs = 24LL * 60 * 60 * 1000;
-
-unsigned long currentThreadId() { return static_cast<unsigned long>(::syscall(SYS_gettid)); }
 
 std::string quoted(const std::string& name) { return "\"" + name + "\""; }
 
@@ -40,6 +34,59 @@ void reportCall(const char* prefix, const T& object, const Reactor& reactor, con
     writeCrashLine(line);
 }
 
+// Reports a failure that escaped the loop or a step of its end sequence.
+void reportOutside(const Reactor& reactor, const char* message) {
+    const std::string name = dynamicClassName(reactor);
+    if (name.empty()) {
+        writeCrashLine("Unable to determine runtime type.");
+        return;
+    }
+    if (message != nullptr) {
+        writeCrashLine("Caught QuorException in reactor " + quoted(name) + ".  " + message);
+    } else {
+        writeCrashLine("Caught an unknown exception in reactor " + quoted(name) + ".");
+    }
+}
+
+// Runs step; what escapes it goes to report: a QuorException's message, or
+// null for anything else. Whatever failed, the caller goes on.
+template <typename F, typename Report>
+void guarded(F&& step, Report&& report) {
+    try {
+        std::forward<F>(step)();
+    } catch (const QuorException& e) {
+        report(e.getMessage());
+    } catch (...) {
+        report(nullptr);
+    }
+}
+
+// The crash-log prefixes of a failed call into a task or a socket.
+struct CallText {
+    const char* quor;     // a QuorException (its message follows)
+    const char* unknown;  // anything else
+};
+constexpr CallText kExecutingTask{"Caught QuorException executing task ",
+                                  "Caught an unknown exception executing task "};
+constexpr CallText kExecutingScheduledTask{"Caught QuorException executing scheduled task ",
+                                           "Caught an unknown exception executing a scheduled task "};
+constexpr CallText kHandlingSocket{"Caught QuorException handling socket event for ",
+                                   "Caught an unknown exception handling a socket event for "};
+
+// One call into a task or a socket, its failure logged under its name.
+template <typename T, typename F>
+void guardedCall(const CallText& text, const T& object, const Reactor& reactor, F&& call) {
+    guarded(std::forward<F>(call), [&](const char* message) {
+        reportCall(message != nullptr ? text.quor : text.unknown, object, reactor, message);
+    });
+}
+
+// One step of the loop or its end sequence, its failure logged for the reactor.
+template <typename F>
+void guardedStep(const Reactor& reactor, F&& step) {
+    guarded(std::forward<F>(step), [&](const char* message) { reportOutside(reactor, message); });
+}
+
 }  // namespace
 
 // ---- requests ----
@@ -53,7 +100,7 @@ void Reactor::SocketUpdate::discard() {
     // The end sequence discards on the reactor thread and the change is still
     // made; a post() refused after the stop discards on the caller's thread,
     // where the watched set must not be touched.
-    if (reactor_->threadId_.get() == currentThreadId()) {
+    if (reactor_->isInLoopThread()) {
         *result_ = reactor_->applySocketChange(socket_, add_);
     } else {
         *result_ = 0;
@@ -72,11 +119,11 @@ void Reactor::CancelScheduledTaskTask::discard() { execute(); }
 
 Reactor::Reactor() : BaseThread(-1), spinBeforeSleep_(std::thread::hardware_concurrency() > 1) {
     running_.set(false);
-    threadId_.set(kNoThread);
 }
 
 Reactor::~Reactor() {
     if (running_.get()) stop();
+    // The spares are freed with their stashes.
 }
 
 int Reactor::start() {
@@ -115,7 +162,7 @@ void Reactor::wakeIfAsleep() {
 int Reactor::stop() {
     running_.set(false);
     wake();
-    if (threadId_.get() == currentThreadId()) return 0;  // the loop ends after this pass
+    if (isInLoopThread()) return 0;  // the loop ends after this pass
     return join(platform::kInfinite);
 }
 
@@ -187,7 +234,7 @@ void Reactor::unschedule(Task* task) {
 // ---- sockets ----
 
 bool Reactor::mustRequest() {
-    if (threadId_.get() == currentThreadId()) return false;
+    if (isInLoopThread()) return false;
     std::lock_guard<BaseThread> guard(*this);
     return phase_ == Phase::kStarted;
 }
@@ -238,21 +285,18 @@ int Reactor::applySocketChange(BaseSocket* socket, bool add) {
 // ---- the loop ----
 
 void Reactor::run() {
-    threadId_.set(currentThreadId());
+    loopThread_.store(std::this_thread::get_id());
     try {
         socketEvent_ = createSocketEvent();
     } catch (...) {
         socketEvent_.reset();
     }
-    try {
+    guardedStep(*this, [this] {
         onLoopStart();
         loop();
-    } catch (const QuorException& e) {
-        reportOutside(e.getMessage());
-    } catch (...) {
-        reportOutside(nullptr);
-    }
+    });
     endSequence();
+    loopThread_.store(std::thread::id());
 }
 
 void Reactor::loop() {
@@ -399,13 +443,7 @@ void Reactor::servePosted() {
     } recycle{postedTasks_, batch};
     for (TList<Task*>::Iterator it(batch); it.hasCurrent(); it.Step()) {
         Task* task = it.iterator();
-        try {
-            task->execute();
-        } catch (const QuorException& e) {
-            reportCall("Caught QuorException executing task ", *task, *this, e.getMessage());
-        } catch (...) {
-            reportCall("Caught an unknown exception executing task ", *task, *this, nullptr);
-        }
+        guardedCall(kExecutingTask, *task, *this, [task] { task->execute(); });
     }
 }
 
@@ -417,24 +455,16 @@ void Reactor::serveSockets() {
     std::vector<BaseSocket*>& copy = passCopy_;  // kept between passes: no allocation per pass
     copy.clear();
     for (TList<BaseSocket*>::Iterator it(watchedSockets_); it.hasCurrent(); it.Step()) {
-        try {
-            copy.push_back(it.iterator());
-        } catch (const QuorException& e) {
-            writeCrashLine("Caught QuorException building watchedSocketsCopy in reactor " +
-                           quoted(dynamicClassName(*this)) + ".  " + e.getMessage());
-        } catch (...) {
-            writeCrashLine("Caught unknown exception building watchedSocketsCopy in reactor " +
-                           quoted(dynamicClassName(*this)) + ".");
-        }
+        guarded([&] { copy.push_back(it.iterator()); },
+                [this](const char* message) {
+                    const std::string where =
+                        " building watchedSocketsCopy in reactor " + quoted(dynamicClassName(*this)) + ".";
+                    writeCrashLine(message != nullptr ? "Caught QuorException" + where + "  " + message
+                                                      : "Caught unknown exception" + where);
+                });
     }
     for (BaseSocket* socket : copy) {
-        try {
-            socket->handleEvents();
-        } catch (const QuorException& e) {
-            reportCall("Caught QuorException handling socket event for ", *socket, *this, e.getMessage());
-        } catch (...) {
-            reportCall("Caught an unknown exception handling a socket event for ", *socket, *this, nullptr);
-        }
+        guardedCall(kHandlingSocket, *socket, *this, [socket] { socket->handleEvents(); });
     }
 }
 
@@ -449,13 +479,7 @@ void Reactor::serveDue() {
         }
     }
     for (Task* task : due) {
-        try {
-            task->execute();
-        } catch (const QuorException& e) {
-            reportCall("Caught QuorException executing scheduled task ", *task, *this, e.getMessage());
-        } catch (...) {
-            reportCall("Caught an unknown exception executing a scheduled task ", *task, *this, nullptr);
-        }
+        guardedCall(kExecutingScheduledTask, *task, *this, [task] { task->execute(); });
     }
 }
 
@@ -463,7 +487,7 @@ void Reactor::endSequence() {
     // Each step is guarded on its own, so one failure cannot strand a caller
     // waiting on a request that is still queued.
     TList<Task*> rest;
-    try {
+    guardedStep(*this, [&] {
         {
             std::lock_guard<BaseThread> guard(*this);
             stopped_ = true;
@@ -472,52 +496,19 @@ void Reactor::endSequence() {
         postedTasks_.closeAndTakeAll(rest);
         std::lock_guard<BaseThread> guard(*this);
         while (scheduledTasks_.getCount() > 0) rest.add(scheduledTasks_.pop().data);
-    } catch (const QuorException& e) {
-        reportOutside(e.getMessage());
-    } catch (...) {
-        reportOutside(nullptr);
-    }
+    });
     for (TList<Task*>::Iterator it(rest); it.hasCurrent(); it.Step()) {
-        try {
-            it.iterator()->discard();
-        } catch (const QuorException& e) {
-            reportOutside(e.getMessage());
-        } catch (...) {
-            reportOutside(nullptr);
-        }
+        Task* task = it.iterator();
+        guardedStep(*this, [task] { task->discard(); });
     }
     for (TList<BaseSocket*>::Iterator it(watchedSockets_); it.hasCurrent(); it.Step()) {
-        try {
-            it.iterator()->onReactorStop();
-        } catch (const QuorException& e) {
-            reportOutside(e.getMessage());
-        } catch (...) {
-            reportOutside(nullptr);
-        }
+        BaseSocket* socket = it.iterator();
+        guardedStep(*this, [socket] { socket->onReactorStop(); });
     }
-    try {
-        onLoopEnd();
-    } catch (const QuorException& e) {
-        reportOutside(e.getMessage());
-    } catch (...) {
-        reportOutside(nullptr);
-    }
+    guardedStep(*this, [this] { onLoopEnd(); });
     socketEvent_.reset();
     std::lock_guard<BaseThread> guard(*this);
     phase_ = Phase::kEnded;
-}
-
-void Reactor::reportOutside(const char* message) {
-    const std::string name = dynamicClassName(*this);
-    if (name.empty()) {
-        writeCrashLine("Unable to determine runtime type.");
-        return;
-    }
-    if (message != nullptr) {
-        writeCrashLine("Caught QuorException in reactor " + quoted(name) + ".  " + message);
-    } else {
-        writeCrashLine("Caught an unknown exception in reactor " + quoted(name) + ".");
-    }
 }
 
 }  // namespace tarn

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -82,6 +83,10 @@ public:
     /// waits for the reactor thread, so on return the entry is gone or the task
     /// has already run.
     void cancelScheduledTask(Task* task);
+
+    /// True on the loop's own thread while run() is under way, its end
+    /// sequence included. Any thread.
+    bool isInLoopThread() const { return loopThread_.load() == std::this_thread::get_id(); }
 
     bool isRunning() { return running_.get(); }
     /// True once the loop has ended for good.
@@ -155,7 +160,6 @@ private:
     void serveSockets();
     void serveDue();
     void endSequence();
-    void reportOutside(const char* message);
 
     TBatchQueue<Task*> postedTasks_;                     // own lock
     // The reactor thread's: tasks taken in after the wake event was acquired
@@ -165,7 +169,8 @@ private:
     TPriorityQueue<Task*, SystemTime> scheduledTasks_;   // guarded by the base lock
     TList<BaseSocket*> watchedSockets_;  // changed on the reactor thread only while the loop runs
     LockedObj<bool> running_;
-    LockedObj<unsigned long> threadId_;
+    // The loop's thread while run() is under way; no thread otherwise.
+    std::atomic<std::thread::id> loopThread_{};
     bool stopped_ = false;         // guarded by the base lock; never cleared
     Phase phase_ = Phase::kIdle;   // guarded by the base lock
     std::unique_ptr<platform::SocketEvent> socketEvent_;  // the reactor thread's, while the loop runs
