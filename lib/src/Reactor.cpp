@@ -4,6 +4,7 @@
 #include "tarn/QuorException.h"
 
 #include <chrono>
+#include <exception>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -88,6 +89,126 @@ void guardedStep(const Reactor& reactor, F&& step) {
 }
 
 }  // namespace
+
+// ---- calls carried to the loop thread ----
+
+// Carries one queueInLoop function, which it owns until the call is over;
+// then it gives itself back to the reactor's spares. Execution logs what the
+// function raises itself, since the carrier may be gone once it returns.
+class Reactor::QueuedCall final : public Task {
+public:
+    explicit QueuedCall(Reactor& reactor) : reactor_(&reactor) {}
+    void execute() override {
+        guardedCall(kExecutingTask, *this, *reactor_, fn_);
+        fn_ = nullptr;  // what it captured goes on the loop thread
+        reactor_->giveBack(this);
+    }
+    void discard() override {
+        fn_ = nullptr;
+        reactor_->giveBack(this);
+    }
+
+    std::function<void()> fn_;
+    QueuedCall* next = nullptr;  // the spares' link
+
+private:
+    Reactor* reactor_;
+};
+
+// Carries one runInLoop function for a caller that sleeps until done_ moves;
+// the function stays the caller's. The caller gives it back once released.
+// A futex counter rather than an eventfd: no descriptor, no system call to
+// make one.
+class Reactor::WaitedCall final : public Task {
+public:
+    void execute() override {
+        try {
+            (*fn_)();
+        } catch (...) {
+            failure_ = std::current_exception();  // rethrown by the caller
+        }
+        done_.bump();  // the caller may reuse this at once: nothing after
+    }
+    void discard() override { done_.bump(); }
+
+    // Sleeps until execute() or discard() has bumped done_ past `seen`.
+    void waitPast(uint32_t seen) {
+        while (done_.count() == seen) done_.sleepWhile(seen, platform::kInfinite);
+    }
+
+    std::function<void()>* fn_ = nullptr;  // the caller's
+    std::exception_ptr failure_;
+    platform::WakeCount done_;  // one bump per use
+    WaitedCall* next = nullptr;  // the spares' link
+};
+
+Reactor::QueuedCall* Reactor::takeQueuedCall() {
+    {
+        std::lock_guard<SpinLock> guard(spareLock_);
+        if (QueuedCall* call = spareQueued_.take()) return call;
+    }
+    return new QueuedCall(*this);
+}
+
+Reactor::WaitedCall* Reactor::takeWaitedCall() {
+    {
+        std::lock_guard<SpinLock> guard(spareLock_);
+        if (WaitedCall* call = spareWaited_.take()) return call;
+    }
+    return new WaitedCall;
+}
+
+void Reactor::giveBack(QueuedCall* call) {
+    {
+        std::lock_guard<SpinLock> guard(spareLock_);
+        if (spareQueued_.count() < kSpareQueuedCalls) {
+            spareQueued_.give(call);
+            return;
+        }
+    }
+    delete call;
+}
+
+void Reactor::giveBack(WaitedCall* call) {
+    std::lock_guard<SpinLock> guard(spareLock_);
+    spareWaited_.give(call);  // kept, never freed here
+}
+
+void Reactor::queueInLoop(std::function<void()> fn) {
+    if (!fn) return;
+    QueuedCall* call = takeQueuedCall();
+    call->fn_ = std::move(fn);
+    try {
+        post(call);  // refused after the stop: discarded here, fn destroyed
+    } catch (...) {
+        call->discard();  // not queued
+        throw;
+    }
+}
+
+void Reactor::runInLoop(std::function<void()> fn) {
+    if (!fn) return;
+    if (!mustRequest()) {
+        fn();
+        return;
+    }
+    WaitedCall* call = takeWaitedCall();
+    call->fn_ = &fn;
+    const uint32_t seen = call->done_.count();
+    try {
+        post(call);
+    } catch (...) {
+        call->fn_ = nullptr;  // not queued
+        giveBack(call);
+        throw;
+    }
+    call->waitPast(seen);
+    call->fn_ = nullptr;
+    std::exception_ptr failure = std::move(call->failure_);
+    call->failure_ = nullptr;
+    giveBack(call);
+    if (failure) std::rethrow_exception(failure);
+}
 
 // ---- requests ----
 
