@@ -1,8 +1,6 @@
 #include "tarn/SSLSockets.h"
 
 #include "tarn/Reactor.h"
-#include "tarn/Task.h"
-#include "tarn/platform/Event.h"
 #include "tarn/platform/NetEvents.h"
 #include "tarn/platform/WinSockErrors.h"
 
@@ -13,8 +11,9 @@
 
 #include <cerrno>
 #include <functional>
+#include <thread>
+
 #include <sys/socket.h>
-#include <unistd.h>
 
 namespace tarn {
 
@@ -28,46 +27,27 @@ constexpr size_t kReadAheadBytes = 64 * 1024;
 
 // ---- running a call on the reactor thread ----
 
-// Carries one call to the reactor thread and hands its result back to the
-// waiting caller. Lives in the caller's frame; the caller waits until either
-// execute() or discard() has signalled.
-class ReactorCall final : public Task {
-public:
-    ReactorCall(std::function<int()> call, int ifDropped) : call_(std::move(call)), result_(ifDropped) {}
-    void execute() override {
-        try {
-            result_ = call_();
-        } catch (...) {
-            // Reported to the caller as not sent; the reactor goes on.
-        }
-        done_.set();  // the waiter may free this at once: nothing after it
-    }
-    void discard() override { done_.set(); }
-    int wait() {
-        done_.wait(platform::kInfinite);
-        return result_;
-    }
-
-private:
-    std::function<int()> call_;
-    int result_;
-    platform::Event done_{false, false};  // auto-reset
-};
-
-// True when `reactor` has a loop thread other than the calling one that may
-// be driving the socket now.
-bool onOtherThread(Reactor* reactor) {
-    if (reactor == nullptr || reactor->getThreadHandle() == nullptr || reactor->isStopped()) return false;
-    thread_local const auto self = static_cast<uint32_t>(::gettid());
-    return reactor->getOsThreadId() != self;
-}
-
-// Runs call on the reactor's thread (see onOtherThread) or right here.
+// Runs call on the reactor's thread (Reactor::runInLoop), or right here when
+// no reactor is attached; ifDropped when the reactor released the call
+// unrun. A call carried to the reactor's thread that raises is reported to
+// the caller as ifDropped, and the reactor goes on; one run here raises to
+// the caller.
 int onReactorThread(Reactor* reactor, const std::function<int()>& call, int ifDropped) {
-    if (!onOtherThread(reactor)) return call();
-    ReactorCall request(call, ifDropped);
-    reactor->post(&request);
-    return request.wait();
+    if (reactor == nullptr) return call();
+    int result = ifDropped;
+    const std::thread::id caller = std::this_thread::get_id();
+    reactor->runInLoop([&] {
+        if (std::this_thread::get_id() == caller) {
+            result = call();
+            return;
+        }
+        try {
+            result = call();
+        } catch (...) {
+            result = ifDropped;
+        }
+    });
+    return result;
 }
 
 // ---- TLS I/O shared by both sockets ----
