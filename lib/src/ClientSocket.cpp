@@ -1,44 +1,11 @@
 #include "tarn/ClientSocket.h"
 
 #include "tarn/Reactor.h"
-#include "tarn/Task.h"
-#include "tarn/platform/Event.h"
 #include "tarn/platform/WinSockErrors.h"
 
 #include <netinet/in.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 namespace tarn {
-
-namespace {
-
-// True when a call from this thread must travel to the reactor's thread: the
-// network-event layer wants every call on a watched handle made there.
-bool mustForward(Reactor* reactor) {
-    if (reactor == nullptr || !reactor->isRunning() || reactor->isStopped()) return false;
-    return reactor->getOsThreadId() != static_cast<uint32_t>(::syscall(SYS_gettid));
-}
-
-}  // namespace
-
-// Carries a connect to the reactor thread; the caller waits on doneEvent.
-// Discarded (the loop ended first), it connects on whichever thread discards.
-class ClientSocket::ConnectRequest final : public Task {
-public:
-    ConnectRequest(ClientSocket& socket, const InetAddr& to) : socket_(socket), to_(to) {}
-    void execute() override {
-        result = socket_.connectHere(to_);
-        done.set();  // the caller may free this request at once: nothing after
-    }
-    void discard() override { execute(); }
-    int result = 0;
-    platform::Event done{false, false};
-
-private:
-    ClientSocket& socket_;
-    InetAddr to_;
-};
 
 ClientSocket::ClientSocket() : ConnectedSocket(platform::netSocket(true), InetAddr(0u, 0)) {}
 
@@ -68,11 +35,17 @@ void ClientSocket::renewSocket() {
 
 int ClientSocket::connect(const InetAddr& to) {
     Reactor* reactor = getReactor();
-    if (!mustForward(reactor)) return connectHere(to);
-    ConnectRequest request(*this, to);
-    reactor->post(&request);
-    request.done.wait(platform::kInfinite);
-    return request.result;
+    if (reactor == nullptr) return connectHere(to);
+    // The network-event layer wants every call on a watched handle made on
+    // the reactor's thread. A call the ending loop released unrun connects
+    // here: the loop no longer serves the handle.
+    int result = 0;
+    bool ran = false;
+    reactor->runInLoop([&] {
+        result = connectHere(to);
+        ran = true;
+    });
+    return ran ? result : connectHere(to);
 }
 
 int ClientSocket::connectHere(const InetAddr& to) {

@@ -1,7 +1,6 @@
 #include "tarn/ConnectedSocket.h"
 
 #include "tarn/Reactor.h"
-#include "tarn/Task.h"
 #include "tarn/platform/WinSockErrors.h"
 
 #include <arpa/inet.h>
@@ -93,22 +92,6 @@ void ConnectedSocket::DataBuffer::grow(int k) {
 }
 
 // ---- deletion after dispatch ----
-
-// Deletes a socket that ended itself, on its reactor's thread, after the
-// dispatch that ended it has returned. Owns itself.
-class ConnectedSocket::DeleteTask final : public Task {
-public:
-    explicit DeleteTask(ConnectedSocket* socket) : socket_(socket) {}
-    void execute() override {
-        ConnectedSocket* socket = socket_;
-        delete this;
-        delete socket;
-    }
-    void discard() override { execute(); }
-
-private:
-    ConnectedSocket* socket_;
-};
 
 // Marks one of the socket's own calls as under way. When the outermost one
 // ends and the socket ended itself without a reactor to delete it, the
@@ -236,8 +219,22 @@ void ConnectedSocket::destroy() {
     Reactor* reactor = reactor_.load();
     if (reactor != nullptr && !reactor->isStopped()) {
         reactor->removeSocket(this);
-        reactor->post(new DeleteTask(this));  // may already have deleted this
-        return;
+        // Deleted on the reactor's thread after the dispatch that ended it
+        // has returned: the queued function holds the socket, and whether it
+        // runs or is discarded, the socket goes when the last holder does.
+        struct Holder {
+            ConnectedSocket* socket = nullptr;
+            ~Holder() { delete socket; }
+        };
+        auto holder = std::make_shared<Holder>();
+        holder->socket = this;
+        try {
+            reactor->queueInLoop([holder] {});
+        } catch (...) {
+            holder->socket = nullptr;  // not queued: nothing deletes the socket
+            throw;
+        }
+        return;  // the last holder may be this frame's: touch nothing after
     }
     if (busy_ > 0) {
         deleteWhenIdle_ = true;

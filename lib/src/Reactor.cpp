@@ -3,10 +3,8 @@
 #include "tarn/CrashLog.h"
 #include "tarn/QuorException.h"
 
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <chrono>
+#include <exception>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -15,12 +13,9 @@ namespace tarn {
 
 namespace {
 
-constexpr unsigned long kNoThread = 0xFFFFFFFF;
 // The wait's 0xFFFFFFFF means "no limit", so longer time-outs are cut to a
 // day; the loop looks at its timers again after every wait anyway.
 constexpr int64_t kLongestWaitMs = 24LL * 60 * 60 * 1000;
-
-unsigned long currentThreadId() { return static_cast<unsigned long>(::syscall(SYS_gettid)); }
 
 std::string quoted(const std::string& name) { return "\"" + name + "\""; }
 
@@ -40,7 +35,180 @@ void reportCall(const char* prefix, const T& object, const Reactor& reactor, con
     writeCrashLine(line);
 }
 
+// Reports a failure that escaped the loop or a step of its end sequence.
+void reportOutside(const Reactor& reactor, const char* message) {
+    const std::string name = dynamicClassName(reactor);
+    if (name.empty()) {
+        writeCrashLine("Unable to determine runtime type.");
+        return;
+    }
+    if (message != nullptr) {
+        writeCrashLine("Caught QuorException in reactor " + quoted(name) + ".  " + message);
+    } else {
+        writeCrashLine("Caught an unknown exception in reactor " + quoted(name) + ".");
+    }
+}
+
+// Runs step; what escapes it goes to report: a QuorException's message, or
+// null for anything else. Whatever failed, the caller goes on.
+template <typename F, typename Report>
+void guarded(F&& step, Report&& report) {
+    try {
+        std::forward<F>(step)();
+    } catch (const QuorException& e) {
+        report(e.getMessage());
+    } catch (...) {
+        report(nullptr);
+    }
+}
+
+// The crash-log prefixes of a failed call into a task or a socket.
+struct CallText {
+    const char* quor;     // a QuorException (its message follows)
+    const char* unknown;  // anything else
+};
+constexpr CallText kExecutingTask{"Caught QuorException executing task ",
+                                  "Caught an unknown exception executing task "};
+constexpr CallText kExecutingScheduledTask{"Caught QuorException executing scheduled task ",
+                                           "Caught an unknown exception executing a scheduled task "};
+constexpr CallText kHandlingSocket{"Caught QuorException handling socket event for ",
+                                   "Caught an unknown exception handling a socket event for "};
+
+// One call into a task or a socket, its failure logged under its name.
+template <typename T, typename F>
+void guardedCall(const CallText& text, const T& object, const Reactor& reactor, F&& call) {
+    guarded(std::forward<F>(call), [&](const char* message) {
+        reportCall(message != nullptr ? text.quor : text.unknown, object, reactor, message);
+    });
+}
+
+// One step of the loop or its end sequence, its failure logged for the reactor.
+template <typename F>
+void guardedStep(const Reactor& reactor, F&& step) {
+    guarded(std::forward<F>(step), [&](const char* message) { reportOutside(reactor, message); });
+}
+
 }  // namespace
+
+// ---- calls carried to the loop thread ----
+
+// Carries one queueInLoop function, which it owns until the call is over;
+// then it gives itself back to the reactor's spares. Execution logs what the
+// function raises itself, since the carrier may be gone once it returns.
+class Reactor::QueuedCall final : public Task {
+public:
+    explicit QueuedCall(Reactor& reactor) : reactor_(&reactor) {}
+    void execute() override {
+        guardedCall(kExecutingTask, *this, *reactor_, fn_);
+        fn_ = nullptr;  // what it captured goes on the loop thread
+        reactor_->giveBack(this);
+    }
+    void discard() override {
+        fn_ = nullptr;
+        reactor_->giveBack(this);
+    }
+
+    std::function<void()> fn_;
+    QueuedCall* next = nullptr;  // the spares' link
+
+private:
+    Reactor* reactor_;
+};
+
+// Carries one runInLoop function for a caller that sleeps until done_ moves;
+// the function stays the caller's. The caller gives it back once released.
+// A futex counter rather than an eventfd: no descriptor, no system call to
+// make one.
+class Reactor::WaitedCall final : public Task {
+public:
+    void execute() override {
+        try {
+            (*fn_)();
+        } catch (...) {
+            failure_ = std::current_exception();  // rethrown by the caller
+        }
+        done_.bump();  // the caller may reuse this at once: nothing after
+    }
+    void discard() override { done_.bump(); }
+
+    // Sleeps until execute() or discard() has bumped done_ past `seen`.
+    void waitPast(uint32_t seen) {
+        while (done_.count() == seen) done_.sleepWhile(seen, platform::kInfinite);
+    }
+
+    std::function<void()>* fn_ = nullptr;  // the caller's
+    std::exception_ptr failure_;
+    platform::WakeCount done_;  // one bump per use
+    WaitedCall* next = nullptr;  // the spares' link
+};
+
+Reactor::QueuedCall* Reactor::takeQueuedCall() {
+    {
+        std::lock_guard<SpinLock> guard(spareLock_);
+        if (QueuedCall* call = spareQueued_.take()) return call;
+    }
+    return new QueuedCall(*this);
+}
+
+Reactor::WaitedCall* Reactor::takeWaitedCall() {
+    {
+        std::lock_guard<SpinLock> guard(spareLock_);
+        if (WaitedCall* call = spareWaited_.take()) return call;
+    }
+    return new WaitedCall;
+}
+
+void Reactor::giveBack(QueuedCall* call) {
+    {
+        std::lock_guard<SpinLock> guard(spareLock_);
+        if (spareQueued_.count() < kSpareQueuedCalls) {
+            spareQueued_.give(call);
+            return;
+        }
+    }
+    delete call;
+}
+
+void Reactor::giveBack(WaitedCall* call) {
+    std::lock_guard<SpinLock> guard(spareLock_);
+    spareWaited_.give(call);  // kept, never freed here
+}
+
+void Reactor::queueInLoop(std::function<void()> fn) {
+    if (!fn) return;
+    QueuedCall* call = takeQueuedCall();
+    call->fn_ = std::move(fn);
+    try {
+        post(call);  // refused after the stop: discarded here, fn destroyed
+    } catch (...) {
+        call->discard();  // not queued
+        throw;
+    }
+}
+
+void Reactor::runInLoop(std::function<void()> fn) {
+    if (!fn) return;
+    if (!mustRequest()) {
+        fn();
+        return;
+    }
+    WaitedCall* call = takeWaitedCall();
+    call->fn_ = &fn;
+    const uint32_t seen = call->done_.count();
+    try {
+        post(call);
+    } catch (...) {
+        call->fn_ = nullptr;  // not queued
+        giveBack(call);
+        throw;
+    }
+    call->waitPast(seen);
+    call->fn_ = nullptr;
+    std::exception_ptr failure = std::move(call->failure_);
+    call->failure_ = nullptr;
+    giveBack(call);
+    if (failure) std::rethrow_exception(failure);
+}
 
 // ---- requests ----
 
@@ -53,7 +221,7 @@ void Reactor::SocketUpdate::discard() {
     // The end sequence discards on the reactor thread and the change is still
     // made; a post() refused after the stop discards on the caller's thread,
     // where the watched set must not be touched.
-    if (reactor_->threadId_.get() == currentThreadId()) {
+    if (reactor_->isInLoopThread()) {
         *result_ = reactor_->applySocketChange(socket_, add_);
     } else {
         *result_ = 0;
@@ -72,11 +240,11 @@ void Reactor::CancelScheduledTaskTask::discard() { execute(); }
 
 Reactor::Reactor() : BaseThread(-1), spinBeforeSleep_(std::thread::hardware_concurrency() > 1) {
     running_.set(false);
-    threadId_.set(kNoThread);
 }
 
 Reactor::~Reactor() {
     if (running_.get()) stop();
+    // The spares are freed with their stashes.
 }
 
 int Reactor::start() {
@@ -115,7 +283,7 @@ void Reactor::wakeIfAsleep() {
 int Reactor::stop() {
     running_.set(false);
     wake();
-    if (threadId_.get() == currentThreadId()) return 0;  // the loop ends after this pass
+    if (isInLoopThread()) return 0;  // the loop ends after this pass
     return join(platform::kInfinite);
 }
 
@@ -187,7 +355,7 @@ void Reactor::unschedule(Task* task) {
 // ---- sockets ----
 
 bool Reactor::mustRequest() {
-    if (threadId_.get() == currentThreadId()) return false;
+    if (isInLoopThread()) return false;
     std::lock_guard<BaseThread> guard(*this);
     return phase_ == Phase::kStarted;
 }
@@ -238,21 +406,18 @@ int Reactor::applySocketChange(BaseSocket* socket, bool add) {
 // ---- the loop ----
 
 void Reactor::run() {
-    threadId_.set(currentThreadId());
+    loopThread_.store(std::this_thread::get_id());
     try {
         socketEvent_ = createSocketEvent();
     } catch (...) {
         socketEvent_.reset();
     }
-    try {
+    guardedStep(*this, [this] {
         onLoopStart();
         loop();
-    } catch (const QuorException& e) {
-        reportOutside(e.getMessage());
-    } catch (...) {
-        reportOutside(nullptr);
-    }
+    });
     endSequence();
+    loopThread_.store(std::thread::id());
 }
 
 void Reactor::loop() {
@@ -399,13 +564,7 @@ void Reactor::servePosted() {
     } recycle{postedTasks_, batch};
     for (TList<Task*>::Iterator it(batch); it.hasCurrent(); it.Step()) {
         Task* task = it.iterator();
-        try {
-            task->execute();
-        } catch (const QuorException& e) {
-            reportCall("Caught QuorException executing task ", *task, *this, e.getMessage());
-        } catch (...) {
-            reportCall("Caught an unknown exception executing task ", *task, *this, nullptr);
-        }
+        guardedCall(kExecutingTask, *task, *this, [task] { task->execute(); });
     }
 }
 
@@ -417,24 +576,16 @@ void Reactor::serveSockets() {
     std::vector<BaseSocket*>& copy = passCopy_;  // kept between passes: no allocation per pass
     copy.clear();
     for (TList<BaseSocket*>::Iterator it(watchedSockets_); it.hasCurrent(); it.Step()) {
-        try {
-            copy.push_back(it.iterator());
-        } catch (const QuorException& e) {
-            writeCrashLine("Caught QuorException building watchedSocketsCopy in reactor " +
-                           quoted(dynamicClassName(*this)) + ".  " + e.getMessage());
-        } catch (...) {
-            writeCrashLine("Caught unknown exception building watchedSocketsCopy in reactor " +
-                           quoted(dynamicClassName(*this)) + ".");
-        }
+        guarded([&] { copy.push_back(it.iterator()); },
+                [this](const char* message) {
+                    const std::string where =
+                        " building watchedSocketsCopy in reactor " + quoted(dynamicClassName(*this)) + ".";
+                    writeCrashLine(message != nullptr ? "Caught QuorException" + where + "  " + message
+                                                      : "Caught unknown exception" + where);
+                });
     }
     for (BaseSocket* socket : copy) {
-        try {
-            socket->handleEvents();
-        } catch (const QuorException& e) {
-            reportCall("Caught QuorException handling socket event for ", *socket, *this, e.getMessage());
-        } catch (...) {
-            reportCall("Caught an unknown exception handling a socket event for ", *socket, *this, nullptr);
-        }
+        guardedCall(kHandlingSocket, *socket, *this, [socket] { socket->handleEvents(); });
     }
 }
 
@@ -449,13 +600,7 @@ void Reactor::serveDue() {
         }
     }
     for (Task* task : due) {
-        try {
-            task->execute();
-        } catch (const QuorException& e) {
-            reportCall("Caught QuorException executing scheduled task ", *task, *this, e.getMessage());
-        } catch (...) {
-            reportCall("Caught an unknown exception executing a scheduled task ", *task, *this, nullptr);
-        }
+        guardedCall(kExecutingScheduledTask, *task, *this, [task] { task->execute(); });
     }
 }
 
@@ -463,7 +608,7 @@ void Reactor::endSequence() {
     // Each step is guarded on its own, so one failure cannot strand a caller
     // waiting on a request that is still queued.
     TList<Task*> rest;
-    try {
+    guardedStep(*this, [&] {
         {
             std::lock_guard<BaseThread> guard(*this);
             stopped_ = true;
@@ -472,52 +617,19 @@ void Reactor::endSequence() {
         postedTasks_.closeAndTakeAll(rest);
         std::lock_guard<BaseThread> guard(*this);
         while (scheduledTasks_.getCount() > 0) rest.add(scheduledTasks_.pop().data);
-    } catch (const QuorException& e) {
-        reportOutside(e.getMessage());
-    } catch (...) {
-        reportOutside(nullptr);
-    }
+    });
     for (TList<Task*>::Iterator it(rest); it.hasCurrent(); it.Step()) {
-        try {
-            it.iterator()->discard();
-        } catch (const QuorException& e) {
-            reportOutside(e.getMessage());
-        } catch (...) {
-            reportOutside(nullptr);
-        }
+        Task* task = it.iterator();
+        guardedStep(*this, [task] { task->discard(); });
     }
     for (TList<BaseSocket*>::Iterator it(watchedSockets_); it.hasCurrent(); it.Step()) {
-        try {
-            it.iterator()->onReactorStop();
-        } catch (const QuorException& e) {
-            reportOutside(e.getMessage());
-        } catch (...) {
-            reportOutside(nullptr);
-        }
+        BaseSocket* socket = it.iterator();
+        guardedStep(*this, [socket] { socket->onReactorStop(); });
     }
-    try {
-        onLoopEnd();
-    } catch (const QuorException& e) {
-        reportOutside(e.getMessage());
-    } catch (...) {
-        reportOutside(nullptr);
-    }
+    guardedStep(*this, [this] { onLoopEnd(); });
     socketEvent_.reset();
     std::lock_guard<BaseThread> guard(*this);
     phase_ = Phase::kEnded;
-}
-
-void Reactor::reportOutside(const char* message) {
-    const std::string name = dynamicClassName(*this);
-    if (name.empty()) {
-        writeCrashLine("Unable to determine runtime type.");
-        return;
-    }
-    if (message != nullptr) {
-        writeCrashLine("Caught QuorException in reactor " + quoted(name) + ".  " + message);
-    } else {
-        writeCrashLine("Caught an unknown exception in reactor " + quoted(name) + ".");
-    }
 }
 
 }  // namespace tarn

@@ -1,8 +1,6 @@
 #include "tarn/SSLSockets.h"
 
 #include "tarn/Reactor.h"
-#include "tarn/Task.h"
-#include "tarn/platform/Event.h"
 #include "tarn/platform/NetEvents.h"
 #include "tarn/platform/WinSockErrors.h"
 
@@ -13,8 +11,9 @@
 
 #include <cerrno>
 #include <functional>
+#include <thread>
+
 #include <sys/socket.h>
-#include <unistd.h>
 
 namespace tarn {
 
@@ -28,149 +27,30 @@ constexpr size_t kReadAheadBytes = 64 * 1024;
 
 // ---- running a call on the reactor thread ----
 
-// Carries one call to the reactor thread and hands its result back to the
-// waiting caller. Lives in the caller's frame; the caller waits until either
-// execute() or discard() has signalled.
-class ReactorCall final : public Task {
-public:
-    ReactorCall(std::function<int()> call, int ifDropped) : call_(std::move(call)), result_(ifDropped) {}
-    void execute() override {
-        try {
-            result_ = call_();
-        } catch (...) {
-            // Reported to the caller as not sent; the reactor goes on.
-        }
-        done_.set();  // the waiter may free this at once: nothing after it
-    }
-    void discard() override { done_.set(); }
-    int wait() {
-        done_.wait(platform::kInfinite);
-        return result_;
-    }
-
-private:
-    std::function<int()> call_;
-    int result_;
-    platform::Event done_{false, false};  // auto-reset
-};
-
-// True when `reactor` has a loop thread other than the calling one that may
-// be driving the socket now.
-bool onOtherThread(Reactor* reactor) {
-    if (reactor == nullptr || reactor->getThreadHandle() == nullptr || reactor->isStopped()) return false;
-    thread_local const auto self = static_cast<uint32_t>(::gettid());
-    return reactor->getOsThreadId() != self;
-}
-
-// Runs call on the reactor's thread (see onOtherThread) or right here.
+// Runs call on the reactor's thread (Reactor::runInLoop), or right here when
+// no reactor is attached; ifDropped when the reactor released the call
+// unrun. A call carried to the reactor's thread that raises is reported to
+// the caller as ifDropped, and the reactor goes on; one run here raises to
+// the caller.
 int onReactorThread(Reactor* reactor, const std::function<int()>& call, int ifDropped) {
-    if (!onOtherThread(reactor)) return call();
-    ReactorCall request(call, ifDropped);
-    reactor->post(&request);
-    return request.wait();
-}
-
-// ---- TLS I/O shared by both sockets ----
-
-// What a TLS socket's raw I/O works on; all of it belongs to the reactor thread.
-struct Link {
-    ssl_st* ssl;
-    std::atomic<int>& state;
-    bool& shutdownRequested;
-    bool& readWantsWrite;
-    TlsFailure* failure = nullptr;  // where a TLS failure is noted, if anywhere
-};
-
-// Notes what OpenSSL says about a failure before its error queue is cleared.
-void noteFailure(SSL* ssl, TlsFailure* failure) {
-    if (failure == nullptr) return;
-    failure->verifyResult = ssl != nullptr ? SSL_get_verify_result(ssl) : X509_V_OK;
-    failure->error = ERR_peek_error();
-}
-
-// The socket-layer code for a TLS result r <= 0 of a read or write, with the
-// errno read right after the call. Re-arms the event the TLS layer waits for,
-// since OpenSSL reads and writes the descriptor behind the event layer's back.
-int mapFailure(SSL* ssl, SocketHandle handle, int r, int savedErrno, bool* wantsWrite, TlsFailure* failure) {
-    switch (SSL_get_error(ssl, r)) {
-    case SSL_ERROR_WANT_READ:
-        platform::netRearm(handle, platform::FD_READ);
-        return -WSAEWOULDBLOCK;
-    case SSL_ERROR_WANT_WRITE:
-        if (wantsWrite != nullptr) *wantsWrite = true;
-        platform::netRearm(handle, platform::FD_WRITE);
-        return -WSAEWOULDBLOCK;
-    case SSL_ERROR_SSL:
-        noteFailure(ssl, failure);
-        return -WSAECONNABORTED;
-    case SSL_ERROR_SYSCALL:
-        // No errno: the transport ended without a TLS close.
-        return savedErrno != 0 ? -platform::wsaErrorFromErrno(savedErrno) : -WSAECONNABORTED;
-    case SSL_ERROR_ZERO_RETURN:
-        return 0;
-    case SSL_ERROR_WANT_CONNECT:
-        return -WSAENOTCONN;
-    default:
-        return r;
-    }
-}
-
-int tlsWrite(const Link& link, SocketHandle handle, const char* data, int length) {
-    if (link.state.load() != TlsState::kEstablished || link.ssl == nullptr) return -WSAENOTCONN;
-    if (length <= 0) return 0;
-    ERR_clear_error();  // a stale entry would turn would-block into a failure
-    errno = 0;
-    const int r = SSL_write(link.ssl, data, length);
-    const int savedErrno = errno;
-    if (r > 0) return r;
-    return mapFailure(link.ssl, handle, r, savedErrno, nullptr, link.failure);
-}
-
-// `transport` is the socket whose sending side is shut once both TLS closes
-// are exchanged at our request.
-int tlsRead(const Link& link, SocketHandle handle, char* buffer, int size, ConnectedSocket& transport) {
-    const int state = link.state.load();
-    if (state == TlsState::kIdle || state == TlsState::kHandshaking || link.ssl == nullptr) return -WSAENOTCONN;
-    if (size <= 0) return 0;
-    ERR_clear_error();
-    errno = 0;
-    const int r = SSL_read(link.ssl, buffer, size);
-    const int savedErrno = errno;
-    if (r > 0) return r;
-    const int error = SSL_get_error(link.ssl, r);
-    if (error != SSL_ERROR_ZERO_RETURN) {
-        // A 0 that is no TLS close (a refused certificate seen after the
-        // handshake, a transport closed without a close alert) is a failure.
-        const int code = mapFailure(link.ssl, handle, r, savedErrno, &link.readWantsWrite, link.failure);
-        return (r == 0 && code == 0) ? -WSAECONNABORTED : code;
-    }
-    // The peer's TLS close: answer it.
-    if (state != TlsState::kClosed) {
-        ERR_clear_error();
-        if (SSL_shutdown(link.ssl) == 1) {
-            link.state.store(TlsState::kClosed);
-            if (link.shutdownRequested) transport.ConnectedSocket::shutdownSend();
-        } else {
-            link.state.store(TlsState::kClosing);
+    if (reactor == nullptr) return call();
+    int result = ifDropped;
+    const std::thread::id caller = std::this_thread::get_id();
+    reactor->runInLoop([&] {
+        if (std::this_thread::get_id() == caller) {
+            result = call();
+            return;
         }
-        ERR_clear_error();
-    }
-    return 0;
+        try {
+            result = call();
+        } catch (...) {
+            result = ifDropped;
+        }
+    });
+    return result;
 }
 
-bool peerName(SSL* ssl, TarnString& out) {
-    if (ssl == nullptr) return false;
-    X509* certificate = SSL_get1_peer_certificate(ssl);
-    if (certificate == nullptr) return false;
-    char* line = X509_NAME_oneline(X509_get_subject_name(certificate), nullptr, 0);
-    X509_free(certificate);
-    if (line == nullptr) return false;
-    const TarnString subject(line);
-    OPENSSL_free(line);
-    const int at = subject.find(TarnString("CN="));
-    out = at >= 0 ? TarnString(subject.c_str() + at + 3) : subject;
-    return true;
-}
+// ---- the connection object ----
 
 // The socket BIO's write with MSG_NOSIGNAL: a send to a peer that has gone
 // must not end the process with SIGPIPE.
@@ -227,19 +107,177 @@ SSL* newConnection(SSLContext* context, SocketHandle handle) {
 
 }  // namespace
 
+// ---- TlsCore ----
+
+TlsCore::~TlsCore() { SSL_free(ssl_); }
+
+void TlsCore::renew(SocketHandle handle) {
+    SSL_free(ssl_);
+    ssl_ = newConnection(context_, handle);
+}
+
+void TlsCore::release() {
+    SSL_free(ssl_);
+    ssl_ = nullptr;
+    shutdownRequested_ = false;
+    handshakeWantsWrite_ = false;
+    readWantsWrite_ = false;
+}
+
+bool TlsCore::isOn(SocketHandle handle) const { return ssl_ != nullptr && SSL_get_fd(ssl_) == handle; }
+
+void TlsCore::resetForConnection() {
+    shutdownRequested_ = false;
+    readWantsWrite_ = false;
+}
+
+void TlsCore::noteFailure() {
+    failure_.verifyResult = ssl_ != nullptr ? SSL_get_verify_result(ssl_) : X509_V_OK;
+    failure_.error = ERR_peek_error();
+}
+
+TlsCore::Step TlsCore::handshakeStep(SocketHandle handle, bool client) {
+    handshakeWantsWrite_ = false;
+    if (ssl_ == nullptr) return Step::kFailed;
+    ERR_clear_error();
+    const int r = client ? SSL_connect(ssl_) : SSL_accept(ssl_);
+    if (r > 0) return Step::kDone;
+    switch (SSL_get_error(ssl_, r)) {
+    case SSL_ERROR_WANT_READ:
+        platform::netRearm(handle, platform::FD_READ);
+        return Step::kPending;
+    case SSL_ERROR_WANT_WRITE:
+        handshakeWantsWrite_ = true;
+        platform::netRearm(handle, platform::FD_WRITE);
+        return Step::kPending;
+    default:
+        noteFailure();
+        ERR_clear_error();
+        return Step::kFailed;
+    }
+}
+
+bool TlsCore::peerVerified() {
+    // OpenSSL finishes the handshake whatever the certificate.
+    if (SSL_get_verify_result(ssl_) == X509_V_OK) return true;
+    noteFailure();
+    return false;
+}
+
+int TlsCore::mapFailure(SocketHandle handle, int r, int savedErrno, bool* wantsWrite) {
+    // OpenSSL reads and writes the descriptor behind the event layer's back:
+    // the event the TLS layer waits for is re-armed here.
+    switch (SSL_get_error(ssl_, r)) {
+    case SSL_ERROR_WANT_READ:
+        platform::netRearm(handle, platform::FD_READ);
+        return -WSAEWOULDBLOCK;
+    case SSL_ERROR_WANT_WRITE:
+        if (wantsWrite != nullptr) *wantsWrite = true;
+        platform::netRearm(handle, platform::FD_WRITE);
+        return -WSAEWOULDBLOCK;
+    case SSL_ERROR_SSL:
+        noteFailure();
+        return -WSAECONNABORTED;
+    case SSL_ERROR_SYSCALL:
+        // No errno: the transport ended without a TLS close.
+        return savedErrno != 0 ? -platform::wsaErrorFromErrno(savedErrno) : -WSAECONNABORTED;
+    case SSL_ERROR_ZERO_RETURN:
+        return 0;
+    case SSL_ERROR_WANT_CONNECT:
+        return -WSAENOTCONN;
+    default:
+        return r;
+    }
+}
+
+int TlsCore::write(SocketHandle handle, const char* data, int length) {
+    if (state_.load() != TlsState::kEstablished || ssl_ == nullptr) return -WSAENOTCONN;
+    if (length <= 0) return 0;
+    ERR_clear_error();  // a stale entry would turn would-block into a failure
+    errno = 0;
+    const int r = SSL_write(ssl_, data, length);
+    const int savedErrno = errno;
+    if (r > 0) return r;
+    return mapFailure(handle, r, savedErrno, nullptr);
+}
+
+int TlsCore::read(SocketHandle handle, char* buffer, int size, ConnectedSocket& transport) {
+    const int state = state_.load();
+    if (state == TlsState::kIdle || state == TlsState::kHandshaking || ssl_ == nullptr) return -WSAENOTCONN;
+    if (size <= 0) return 0;
+    ERR_clear_error();
+    errno = 0;
+    const int r = SSL_read(ssl_, buffer, size);
+    const int savedErrno = errno;
+    if (r > 0) return r;
+    if (SSL_get_error(ssl_, r) != SSL_ERROR_ZERO_RETURN) {
+        // A 0 that is no TLS close (a refused certificate seen after the
+        // handshake, a transport closed without a close alert) is a failure.
+        const int code = mapFailure(handle, r, savedErrno, &readWantsWrite_);
+        return (r == 0 && code == 0) ? -WSAECONNABORTED : code;
+    }
+    // The peer's TLS close: answer it. Having received theirs, OpenSSL
+    // answers 1 once ours is out too.
+    if (state != TlsState::kClosed) {
+        ERR_clear_error();
+        if (SSL_shutdown(ssl_) == 1) {
+            state_.store(TlsState::kClosed);
+            if (shutdownRequested_) transport.ConnectedSocket::shutdownSend();
+        } else {
+            state_.store(TlsState::kClosing);
+        }
+        ERR_clear_error();
+    }
+    return 0;
+}
+
+// SSL_shutdown answers 1 when both closes are exchanged, 0 when ours went out
+// and the peer's is still to come, and below 0 when the close failed or would
+// block. The connection is established here, so the peer's close has not
+// been read yet and 0 is the usual answer; the peer's close, when read()
+// meets it, completes ours there (its SSL_shutdown answers 1). Both sockets
+// agree on 1 (closed, the transport's sending side shut) and on 0 (closing).
+// They need different things below 0: the client gives the TLS close up, as
+// its contract says (closed unless OpenSSL answers 0), so closedOnFailure
+// closes and shuts; the accepted socket counts as closed only once both
+// closes are exchanged, so it stays closing and its transport is left to the
+// peer's close or to its next read. Neither side retries an alert that would
+// block.
+void TlsCore::close(ConnectedSocket& transport, bool closedOnFailure) {
+    if (state_.load() != TlsState::kEstablished || ssl_ == nullptr) return;
+    shutdownRequested_ = true;
+    state_.store(TlsState::kClosing);
+    ERR_clear_error();
+    const int r = SSL_shutdown(ssl_);
+    if (r == 1 || (r < 0 && closedOnFailure)) {
+        state_.store(TlsState::kClosed);
+        transport.ConnectedSocket::shutdownSend();
+    }
+    ERR_clear_error();
+}
+
+bool TlsCore::peerName(TarnString& out) const {
+    if (ssl_ == nullptr) return false;
+    X509* certificate = SSL_get1_peer_certificate(ssl_);
+    if (certificate == nullptr) return false;
+    char* line = X509_NAME_oneline(X509_get_subject_name(certificate), nullptr, 0);
+    X509_free(certificate);
+    if (line == nullptr) return false;
+    const TarnString subject(line);
+    OPENSSL_free(line);
+    const int at = subject.find(TarnString("CN="));
+    out = at >= 0 ? TarnString(subject.c_str() + at + 3) : subject;
+    return true;
+}
+
 // ---- SSLClientSocket ----
 
-SSLClientSocket::SSLClientSocket(SSLContext* context) : context_(context) {
+SSLClientSocket::SSLClientSocket(SSLContext* context) : tls_(context, TlsState::kIdle) {
     useLayeredTransport();
-    ssl_ = newConnection(context_, getSocket());
+    tls_.renew(getSocket());
 }
 
-SSLClientSocket::~SSLClientSocket() { SSL_free(ssl_); }
-
-void SSLClientSocket::renewConnection() {
-    SSL_free(ssl_);
-    ssl_ = newConnection(context_, getSocket());
-}
+SSLClientSocket::~SSLClientSocket() = default;  // tls_ frees the TLS object, then the base closes the handle
 
 int SSLClientSocket::connect(const InetAddr& to) {
     return onReactorThread(
@@ -248,59 +286,33 @@ int SSLClientSocket::connect(const InetAddr& to) {
             const SocketHandle before = getSocket();
             const int result = ClientSocket::connect(to);
             // A connect that failed at once, or found no handle, replaced it.
-            if (ssl_ == nullptr || getSocket() != before) renewConnection();
+            if (!tls_.hasConnection() || getSocket() != before) tls_.renew(getSocket());
             return result;
         },
         -WSAENOTCONN);
 }
 
 void SSLClientSocket::onConnected() {
-    state_.store(TlsState::kHandshaking);
-    failure_ = TlsFailure{};
-    shutdownRequested_ = false;
-    readWantsWrite_ = false;
-    if (ssl_ == nullptr || SSL_get_fd(ssl_) != getSocket()) renewConnection();
+    tls_.setState(TlsState::kHandshaking);
+    tls_.clearFailure();
+    tls_.resetForConnection();
+    if (!tls_.isOn(getSocket())) tls_.renew(getSocket());
     handshakeStep();
 }
 
 void SSLClientSocket::handshakeStep() {
-    handshakeWantsWrite_ = false;
-    if (ssl_ == nullptr) {
-        onError(kTlsHandshakeError);
-        return;
-    }
     const SocketHandle handle = getSocket();
-    ERR_clear_error();
-    const int r = SSL_connect(ssl_);
-    if (r > 0) {
-        // OpenSSL finished the handshake whatever the certificate; it is
-        // accepted only when it verified against the CA file.
-        if (SSL_get_verify_result(ssl_) != X509_V_OK) {
-            noteFailure(ssl_, &failure_);
-            onError(kTlsHandshakeError);
-            return;
-        }
-        state_.store(TlsState::kEstablished);
-        onHandshakeDone();
-        // Data may have come with the handshake's last flight: no further
-        // event would announce what OpenSSL already holds.
-        if (getSocket() == handle) serve();
-        return;
-    }
-    switch (SSL_get_error(ssl_, r)) {
-    case SSL_ERROR_WANT_READ:
-        platform::netRearm(handle, platform::FD_READ);
-        return;
-    case SSL_ERROR_WANT_WRITE:
-        handshakeWantsWrite_ = true;
-        platform::netRearm(handle, platform::FD_WRITE);
-        return;
-    default:
-        noteFailure(ssl_, &failure_);
-        ERR_clear_error();
+    const TlsCore::Step step = tls_.handshakeStep(handle, true);
+    if (step == TlsCore::Step::kPending) return;
+    if (step == TlsCore::Step::kFailed || !tls_.peerVerified()) {
         onError(kTlsHandshakeError);
         return;
     }
+    tls_.setState(TlsState::kEstablished);
+    onHandshakeDone();
+    // Data may have come with the handshake's last flight: no further
+    // event would announce what OpenSSL already holds.
+    if (getSocket() == handle) serve();
 }
 
 void SSLClientSocket::serve() {
@@ -311,7 +323,7 @@ void SSLClientSocket::serve() {
 }
 
 void SSLClientSocket::onReadable() {
-    const int state = state_.load();
+    const int state = tls_.state();
     if (state == TlsState::kIdle) return;  // no connection of ours yet
     if (state == TlsState::kHandshaking) {
         handshakeStep();
@@ -322,30 +334,26 @@ void SSLClientSocket::onReadable() {
 }
 
 void SSLClientSocket::onWritable() {
-    if (state_.load() == TlsState::kHandshaking && handshakeWantsWrite_) {
+    if (tls_.state() == TlsState::kHandshaking && tls_.handshakeWantsWrite()) {
         handshakeStep();
         return;
     }
     if (interceptWrite()) return;
     const SocketHandle handle = getSocket();
     ConnectedSocket::onWritable();
-    if (readWantsWrite_ && getSocket() == handle) {
+    if (tls_.readWantsWrite() && getSocket() == handle) {
         // A read that waited for room to write goes on now.
-        readWantsWrite_ = false;
+        tls_.clearReadWantsWrite();
         ConnectedSocket::onReadable();
     }
 }
 
 void SSLClientSocket::onClosed(bool graceful) {
-    SSL_free(ssl_);
-    ssl_ = nullptr;
-    const bool shutdownComplete = state_.load() == TlsState::kClosed;
-    state_.store(TlsState::kIdle);
-    shutdownRequested_ = false;
-    handshakeWantsWrite_ = false;
-    readWantsWrite_ = false;
+    const bool shutdownComplete = tls_.state() == TlsState::kClosed;
+    tls_.release();
+    tls_.setState(TlsState::kIdle);
     ClientSocket::onClosed(graceful);
-    renewConnection();
+    tls_.renew(getSocket());
     onTlsClosed(shutdownComplete);
 }
 
@@ -354,26 +362,13 @@ int SSLClientSocket::shutdownSend() {
 }
 
 int SSLClientSocket::shutdownLocal() {
-    if (state_.load() != TlsState::kEstablished || ssl_ == nullptr) return 0;
-    shutdownRequested_ = true;
-    state_.store(TlsState::kClosing);
-    ERR_clear_error();
-    if (SSL_shutdown(ssl_) != 0) {
-        state_.store(TlsState::kClosed);
-        ConnectedSocket::shutdownSend();
-    }
-    ERR_clear_error();
+    tls_.close(*this, true);
     return 0;
 }
 
-int SSLClientSocket::sendRaw(const char* data, int length) {
-    return tlsWrite(Link{ssl_, state_, shutdownRequested_, readWantsWrite_, &failure_}, getSocket(), data, length);
-}
+int SSLClientSocket::sendRaw(const char* data, int length) { return tls_.write(getSocket(), data, length); }
 
-int SSLClientSocket::receiveRaw(char* buffer, int size) {
-    return tlsRead(Link{ssl_, state_, shutdownRequested_, readWantsWrite_, &failure_}, getSocket(), buffer, size,
-                   *this);
-}
+int SSLClientSocket::receiveRaw(char* buffer, int size) { return tls_.read(getSocket(), buffer, size, *this); }
 
 int SSLClientSocket::sendMessage(const void* data, int length) {
     return onReactorThread(
@@ -385,42 +380,21 @@ bool SSLClientSocket::interceptWrite() { return false; }
 bool SSLClientSocket::onHandshakeDone() { return false; }
 bool SSLClientSocket::onTlsClosed(bool /*shutdownComplete*/) { return false; }
 bool SSLClientSocket::getPeerName(TarnString& out) {
-    return onReactorThread(getReactor(), [&] { return peerName(ssl_, out) ? 1 : 0; }, 0) != 0;
+    return onReactorThread(getReactor(), [&] { return tls_.peerName(out) ? 1 : 0; }, 0) != 0;
 }
 
 // ---- SSLConnectedSocket ----
 
 SSLConnectedSocket::SSLConnectedSocket(SocketHandle socket, const InetAddr& peer, SSLContext* context)
-    : ConnectedSocket(socket, peer), context_(context) {
+    : ConnectedSocket(socket, peer), tls_(context, TlsState::kHandshaking) {
     useLayeredTransport();
-    ssl_ = newConnection(context_, getSocket());
+    tls_.renew(getSocket());
     // A final outcome waits for the first event: a close here would destroy
     // the object inside its constructor, and a subclass is not built yet.
-    deferred_ = acceptStep();
+    deferred_ = tls_.handshakeStep(getSocket(), false);
 }
 
-SSLConnectedSocket::~SSLConnectedSocket() { SSL_free(ssl_); }
-
-SSLConnectedSocket::Step SSLConnectedSocket::acceptStep() {
-    handshakeWantsWrite_ = false;
-    if (ssl_ == nullptr) return Step::kFailed;
-    const SocketHandle handle = getSocket();
-    ERR_clear_error();
-    const int r = SSL_accept(ssl_);
-    if (r > 0) return Step::kDone;
-    switch (SSL_get_error(ssl_, r)) {
-    case SSL_ERROR_WANT_READ:
-        platform::netRearm(handle, platform::FD_READ);
-        return Step::kPending;
-    case SSL_ERROR_WANT_WRITE:
-        handshakeWantsWrite_ = true;
-        platform::netRearm(handle, platform::FD_WRITE);
-        return Step::kPending;
-    default:
-        ERR_clear_error();
-        return Step::kFailed;
-    }
-}
+SSLConnectedSocket::~SSLConnectedSocket() = default;  // tls_ frees the TLS object, then the base closes the handle
 
 void SSLConnectedSocket::actOn(Step step) {
     if (step == Step::kPending) return;
@@ -429,12 +403,12 @@ void SSLConnectedSocket::actOn(Step step) {
         return;
     }
     handshakeDone_.store(true);
-    if (SSL_get_verify_result(ssl_) != X509_V_OK) {
+    if (!tls_.peerVerified()) {
         onError(kTlsHandshakeError);
         return;
     }
     const SocketHandle handle = getSocket();
-    state_.store(TlsState::kEstablished);
+    tls_.setState(TlsState::kEstablished);
     onHandshakeDone();
     if (!isClosing() && getSocket() == handle) serve();
 }
@@ -468,8 +442,8 @@ void SSLConnectedSocket::onReadable() {
         actOn(step);
         return;
     }
-    if (state_.load() == TlsState::kHandshaking) {
-        if (!inClose_) actOn(acceptStep());
+    if (tls_.state() == TlsState::kHandshaking) {
+        if (!inClose_) actOn(tls_.handshakeStep(getSocket(), false));
         return;
     }
     if (interceptRead()) return;
@@ -477,15 +451,15 @@ void SSLConnectedSocket::onReadable() {
 }
 
 void SSLConnectedSocket::onWritable() {
-    if (state_.load() == TlsState::kHandshaking && handshakeWantsWrite_) {
-        actOn(acceptStep());
+    if (tls_.state() == TlsState::kHandshaking && tls_.handshakeWantsWrite()) {
+        actOn(tls_.handshakeStep(getSocket(), false));
         return;
     }
     if (interceptWrite()) return;
     const SocketHandle handle = getSocket();
     ConnectedSocket::onWritable();
-    if (readWantsWrite_ && !isClosing() && getSocket() == handle) {
-        readWantsWrite_ = false;
+    if (tls_.readWantsWrite() && !isClosing() && getSocket() == handle) {
+        tls_.clearReadWantsWrite();
         ConnectedSocket::onReadable();
     }
 }
@@ -495,7 +469,7 @@ void SSLConnectedSocket::onClosed(bool graceful) {
     // again: one close at a time.
     if (inClose_) return;
     inClose_ = true;
-    if (onTlsClosed(state_.load() == TlsState::kClosed)) {
+    if (onTlsClosed(tls_.state() == TlsState::kClosed)) {
         inClose_ = false;
         return;
     }
@@ -507,25 +481,13 @@ int SSLConnectedSocket::shutdownSend() {
 }
 
 int SSLConnectedSocket::shutdownLocal() {
-    if (state_.load() != TlsState::kEstablished || ssl_ == nullptr) return 0;
-    shutdownRequested_ = true;
-    state_.store(TlsState::kClosing);
-    ERR_clear_error();
-    if (SSL_shutdown(ssl_) == 1) {
-        state_.store(TlsState::kClosed);
-        ConnectedSocket::shutdownSend();
-    }
-    ERR_clear_error();
+    tls_.close(*this, false);
     return 0;
 }
 
-int SSLConnectedSocket::sendRaw(const char* data, int length) {
-    return tlsWrite(Link{ssl_, state_, shutdownRequested_, readWantsWrite_}, getSocket(), data, length);
-}
+int SSLConnectedSocket::sendRaw(const char* data, int length) { return tls_.write(getSocket(), data, length); }
 
-int SSLConnectedSocket::receiveRaw(char* buffer, int size) {
-    return tlsRead(Link{ssl_, state_, shutdownRequested_, readWantsWrite_}, getSocket(), buffer, size, *this);
-}
+int SSLConnectedSocket::receiveRaw(char* buffer, int size) { return tls_.read(getSocket(), buffer, size, *this); }
 
 int SSLConnectedSocket::sendMessage(const void* data, int length) {
     return onReactorThread(
@@ -537,7 +499,7 @@ bool SSLConnectedSocket::interceptWrite() { return false; }
 bool SSLConnectedSocket::onHandshakeDone() { return false; }
 bool SSLConnectedSocket::onTlsClosed(bool /*shutdownComplete*/) { return false; }
 bool SSLConnectedSocket::getPeerName(TarnString& out) {
-    return onReactorThread(getReactor(), [&] { return peerName(ssl_, out) ? 1 : 0; }, 0) != 0;
+    return onReactorThread(getReactor(), [&] { return tls_.peerName(out) ? 1 : 0; }, 0) != 0;
 }
 bool SSLConnectedSocket::isHandshakeDone() { return handshakeDone_.load(); }
 

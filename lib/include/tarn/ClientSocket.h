@@ -50,7 +50,6 @@ protected:
     void renewSocket();
 
 private:
-    class ConnectRequest;
     // connect on the calling thread.
     int connectHere(const InetAddr& to);
 

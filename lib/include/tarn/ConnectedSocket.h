@@ -214,7 +214,6 @@ protected:
     void useLayeredTransport() { plainTransport_ = false; }
 
 private:
-    class DeleteTask;
     class Busy;
 
     // Sends from the head of the queue until it is empty or the transport

@@ -3,6 +3,8 @@
 #include "tarn/BaseSocket.h"
 #include "tarn/BaseThread.h"
 #include "tarn/LockedObj.h"
+#include "tarn/NodeStash.h"
+#include "tarn/SpinLock.h"
 #include "tarn/SystemTime.h"
 #include "tarn/TBatchQueue.h"
 #include "tarn/TList.h"
@@ -14,8 +16,11 @@
 #include "tarn/platform/WakeCount.h"
 
 #include <atomic>
+#include <climits>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -40,8 +45,9 @@ namespace tarn {
 /// It runs its loop at most once: start() after a thread was created gives 4.
 ///
 /// Threads: post, schedule, cancelScheduledTask, addSocket, removeSocket,
-/// start and stop may be called from any thread; stop() not from the reactor
-/// thread itself (it would wait for itself; there it only asks the loop to end).
+/// runInLoop, queueInLoop, start and stop may be called from any thread;
+/// stop() not from the reactor thread itself (it would wait for itself; there
+/// it only asks the loop to end).
 /// A class deriving from Reactor that overrides the loop hooks must call
 /// stop() in its own destructor: by the time ~Reactor runs, the derived part
 /// is gone.
@@ -82,6 +88,27 @@ public:
     /// waits for the reactor thread, so on return the entry is gone or the task
     /// has already run.
     void cancelScheduledTask(Task* task);
+
+    /// True on the loop's own thread while run() is under way, its end
+    /// sequence included. Any thread.
+    bool isInLoopThread() const { return loopThread_.load() == std::this_thread::get_id(); }
+
+    /// Runs fn on the loop's thread and returns once it has run. On the loop's
+    /// thread, before a loop thread exists and once the end sequence has
+    /// finished, fn runs at once on the calling thread. Otherwise it is posted
+    /// and the caller waits; when the end sequence discards it, or post()
+    /// refuses it after the stop, the caller is released without fn having
+    /// run. What fn raises reaches the caller. fn stays the caller's: it is
+    /// destroyed on the calling thread when the call returns. Any thread, but
+    /// not one the loop thread waits for.
+    void runInLoop(std::function<void()> fn);
+    /// Queues fn behind what was posted before and returns at once; fn runs
+    /// on the loop's thread, in order with post(). The reactor owns fn from
+    /// the call on and destroys it once it has run, or, without running it,
+    /// when it is discarded: by the end sequence on the loop's thread, or at
+    /// once on the calling thread after the stop. What fn raises is logged as
+    /// for any task. Any thread.
+    void queueInLoop(std::function<void()> fn);
 
     bool isRunning() { return running_.get(); }
     /// True once the loop has ended for good.
@@ -129,10 +156,19 @@ protected:
 private:
     enum class Phase { kIdle, kStarted, kEnded };
 
-    // True when a socket change or cancellation from this thread must travel
-    // as a request: another thread is calling while a loop thread exists and
-    // its end sequence has not finished.
+    class QueuedCall;
+    class WaitedCall;
+
+    // True when a socket change, a cancellation or a runInLoop call from this
+    // thread must travel as a request: another thread is calling while a loop
+    // thread exists and its end sequence has not finished.
     bool mustRequest();
+    // A carrier from the spares, or a new one; given back once its call is
+    // over. Any thread.
+    QueuedCall* takeQueuedCall();
+    WaitedCall* takeWaitedCall();
+    void giveBack(QueuedCall* call);
+    void giveBack(WaitedCall* call);
     // wake(), but only when the loop has announced that it sleeps; any
     // thread, after queueing its work.
     void wakeIfAsleep();
@@ -155,7 +191,6 @@ private:
     void serveSockets();
     void serveDue();
     void endSequence();
-    void reportOutside(const char* message);
 
     TBatchQueue<Task*> postedTasks_;                     // own lock
     // The reactor thread's: tasks taken in after the wake event was acquired
@@ -165,7 +200,8 @@ private:
     TPriorityQueue<Task*, SystemTime> scheduledTasks_;   // guarded by the base lock
     TList<BaseSocket*> watchedSockets_;  // changed on the reactor thread only while the loop runs
     LockedObj<bool> running_;
-    LockedObj<unsigned long> threadId_;
+    // The loop's thread while run() is under way; no thread otherwise.
+    std::atomic<std::thread::id> loopThread_{};
     bool stopped_ = false;         // guarded by the base lock; never cleared
     Phase phase_ = Phase::kIdle;   // guarded by the base lock
     std::unique_ptr<platform::SocketEvent> socketEvent_;  // the reactor thread's, while the loop runs
@@ -198,6 +234,17 @@ private:
     const bool spinBeforeSleep_;     // more than one processor
     bool lastPassPosted_ = false;    // the reactor thread's
     static constexpr int kLookBeforeSleepUs = 20;
+
+    // Spare carriers of queueInLoop and runInLoop calls, owned by the reactor
+    // and guarded by spareLock_. A carrier in use is not here: a queued one
+    // gives itself back after execute() or discard(), a waited one is given
+    // back by its caller once released. Waited ones are never freed before
+    // the reactor (a finished call's wake-up may still touch its counter);
+    // there are as many as callers ever waited at once.
+    static constexpr int kSpareQueuedCalls = 256;
+    SpinLock spareLock_;
+    NodeStash<QueuedCall> spareQueued_{kSpareQueuedCalls};
+    NodeStash<WaitedCall> spareWaited_{INT_MAX};
 };
 
 /// A handle that forwards to a reactor it neither owns nor counts.

@@ -31,6 +31,91 @@ struct TlsFailure {
     unsigned long error = 0;  ///< the first OpenSSL error code, 0 when there was none
 };
 
+/// The TLS half of a TLS socket, shared by SSLClientSocket and
+/// SSLConnectedSocket: the connection object over the socket's handle, the
+/// TLS state, one handshake step, the raw read and write with their error
+/// mappings, the close alert and the peer's name. It calls no callback of
+/// the socket: it gives outcomes back and the socket acts on them.
+///
+/// Threads: the reactor thread of the owning socket, except state(), which
+/// any thread may read. Owns its connection object (OpenSSL reads and writes
+/// the handle itself); neither the handle nor the context is owned.
+class TlsCore {
+public:
+    /// The outcome of a handshake step.
+    enum class Step { kPending, kDone, kFailed };
+
+    /// No connection object yet (renew() makes one).
+    TlsCore(SSLContext* context, int state) : context_(context), state_(state) {}
+    /// Frees the connection object.
+    ~TlsCore();
+    TlsCore(const TlsCore&) = delete;
+    TlsCore& operator=(const TlsCore&) = delete;
+
+    /// Frees the connection object and makes a new one on handle (none when
+    /// OpenSSL cannot make one).
+    void renew(SocketHandle handle);
+    /// Frees the connection object and clears the step and close flags; the
+    /// state is the caller's to set.
+    void release();
+    bool hasConnection() const { return ssl_ != nullptr; }
+    /// True when there is a connection object and it reads and writes handle.
+    bool isOn(SocketHandle handle) const;
+
+    /// One step of SSL_connect (client) or SSL_accept on handle: kDone once
+    /// the handshake has finished (the peer certificate is judged by
+    /// peerVerified()); kPending with the event it waits for re-armed, a wait
+    /// to write remembered (handshakeWantsWrite()); kFailed, the failure
+    /// noted, without a connection object too. Never changes the state.
+    Step handshakeStep(SocketHandle handle, bool client);
+    /// The last step waits for room to write.
+    bool handshakeWantsWrite() const { return handshakeWantsWrite_; }
+    /// Whether the peer certificate verified against the context's CA file;
+    /// a refusal is noted as the failure.
+    bool peerVerified();
+
+    /// SSL_write, as the TLS sockets' sendRaw.
+    int write(SocketHandle handle, const char* data, int length);
+    /// SSL_read, as the TLS sockets' receiveRaw. The peer's TLS close is
+    /// answered with ours; once both are exchanged after a close() of ours,
+    /// the sending side of transport (the owning socket) is shut.
+    int read(SocketHandle handle, char* buffer, int size, ConnectedSocket& transport);
+    /// A read that waits for room to write: the socket reads again on its
+    /// next write event.
+    bool readWantsWrite() const { return readWantsWrite_; }
+    void clearReadWantsWrite() { readWantsWrite_ = false; }
+    /// Our TLS close, in state established only (else nothing): state
+    /// closing and the close alert sent; then closed, with the sending side
+    /// of transport shut, when OpenSSL says both closes are exchanged, or,
+    /// with closedOnFailure, when the close failed (see the definition).
+    void close(ConnectedSocket& transport, bool closedOnFailure);
+    /// Clears the close request and a read's wait to write: a new connection.
+    void resetForConnection();
+
+    /// The peer certificate's subject name, as the TLS sockets' getPeerName.
+    bool peerName(TarnString& out) const;
+
+    int state() const { return state_.load(); }
+    void setState(int state) { state_.store(state); }
+    SSLContext* context() const { return context_; }
+    const TlsFailure& failure() const { return failure_; }
+    void clearFailure() { failure_ = TlsFailure{}; }
+
+private:
+    // Notes what OpenSSL says about a failure before its error queue is cleared.
+    void noteFailure();
+    // The socket-layer code for a result r <= 0 of SSL_read or SSL_write.
+    int mapFailure(SocketHandle handle, int r, int savedErrno, bool* wantsWrite);
+
+    ssl_st* ssl_ = nullptr;             // owned
+    SSLContext* context_;               // not owned
+    std::atomic<int> state_;            // TlsState; written on the reactor thread
+    bool shutdownRequested_ = false;    // our close was asked for
+    bool handshakeWantsWrite_ = false;
+    bool readWantsWrite_ = false;
+    TlsFailure failure_;
+};
+
 /// A client socket speaking TLS: the framed-message layer of ConnectedSocket
 /// (length prefix, send queue, frame reader) runs unchanged on top, since only
 /// the raw send, the raw receive and the half-close are replaced.
@@ -112,27 +197,20 @@ public:
     virtual bool getPeerName(TarnString& out);
 
     /// The TLS state (TlsState). Any thread.
-    int getTlsState() const { return state_.load(); }
-    SSLContext* getContext() const { return context_; }
+    int getTlsState() const { return tls_.state(); }
+    SSLContext* getContext() const { return tls_.context(); }
     /// What the last TLS failure of this connection was (a refused server
     /// certificate, an alert from the server, a broken record); cleared when
     /// a connection is made. Reactor thread, e.g. from onError.
-    const TlsFailure& getTlsFailure() const { return failure_; }
+    const TlsFailure& getTlsFailure() const { return tls_.failure(); }
 
 private:
     void handshakeStep();
     // Frame reader, then drain, while the connection stays the same.
     void serve();
-    void renewConnection();
     int shutdownLocal();
 
-    ssl_st* ssl_ = nullptr;              // owned; reactor thread
-    SSLContext* context_;                // not owned
-    std::atomic<int> state_{TlsState::kIdle};
-    bool shutdownRequested_ = false;     // reactor thread
-    bool handshakeWantsWrite_ = false;   // reactor thread
-    bool readWantsWrite_ = false;        // reactor thread
-    TlsFailure failure_;                 // reactor thread
+    TlsCore tls_;  // reactor thread, but for its state
 };
 
 /// The server side of a TLS connection, built by an accept handler on an
@@ -184,24 +262,17 @@ public:
     virtual bool isHandshakeDone();
 
     /// The TLS state (TlsState). Any thread.
-    int getTlsState() const { return state_.load(); }
-    SSLContext* getContext() const { return context_; }
+    int getTlsState() const { return tls_.state(); }
+    SSLContext* getContext() const { return tls_.context(); }
 
 private:
-    // The outcome of a handshake step.
-    enum class Step { kPending, kDone, kFailed };
-    Step acceptStep();
+    using Step = TlsCore::Step;
     void actOn(Step step);
     void serve();
     int shutdownLocal();
 
-    ssl_st* ssl_ = nullptr;              // owned; reactor thread
-    SSLContext* context_;                // not owned
-    std::atomic<int> state_{TlsState::kHandshaking};
-    bool shutdownRequested_ = false;     // reactor thread
+    TlsCore tls_;                        // reactor thread, but for its state
     std::atomic<bool> handshakeDone_{false};
-    bool handshakeWantsWrite_ = false;   // reactor thread
-    bool readWantsWrite_ = false;        // reactor thread
     Step deferred_ = Step::kPending;     // the constructor's final outcome, acted on at the first event
     bool inClose_ = false;               // a close is under way; reactor thread
 };
