@@ -27,44 +27,26 @@ constexpr int kKeepIntervalSeconds = 10;
 constexpr int kKeepCount = 3;
 constexpr int kUserTimeoutMs = 60000;
 
-// Carries a connect to the reactor thread; owns itself. The host name is
-// resolved there, so a slow name server never holds the GUI thread.
-class ConnectTask final : public tarn::Task {
+// What became of one posted send, reported once: the send's code when it ran
+// on the reactor thread, or kSendDiscarded when the reactor stopped first
+// (the queued call is then destroyed unrun, and this with it).
+class SendReport {
 public:
-    ConnectTask(AggrSocket* socket, std::string host, int port) : socket_(socket), host_(std::move(host)), port_(port) {}
-    void execute() override {
-        socket_->ConnectOnReactor(tarn::InetAddr(tarn::TarnString(host_.c_str()), port_));
-        delete this;
+    SendReport(long ticket, std::shared_ptr<SendOutcomes> outcomes) : ticket_(ticket), outcomes_(std::move(outcomes)) {}
+    SendReport(const SendReport&) = delete;
+    SendReport& operator=(const SendReport&) = delete;
+    ~SendReport() {
+        if (!reported_ && outcomes_) outcomes_->Add(ticket_, kSendDiscarded);
     }
-    void discard() override { delete this; }
-
-private:
-    AggrSocket* socket_;
-    std::string host_;
-    int port_;
-};
-
-// Carries a copy of one payload to the reactor thread; owns itself. With
-// outcomes, reports what became of it there, once.
-class SendTask final : public tarn::Task {
-public:
-    SendTask(AggrSocket* socket, std::string payload, long ticket, std::shared_ptr<SendOutcomes> outcomes)
-        : socket_(socket), payload_(std::move(payload)), ticket_(ticket), outcomes_(std::move(outcomes)) {}
-    void execute() override {
-        const int code = socket_->SendOnReactor(payload_);
+    void Ran(int code) {
+        reported_ = true;
         if (outcomes_) outcomes_->Add(ticket_, code);
-        delete this;
-    }
-    void discard() override {
-        if (outcomes_) outcomes_->Add(ticket_, kSendDiscarded);
-        delete this;
     }
 
 private:
-    AggrSocket* socket_;
-    std::string payload_;
     long ticket_;
     std::shared_ptr<SendOutcomes> outcomes_;
+    bool reported_ = false;
 };
 
 // The certificate checks that mean "not signed by the CA we trust".
@@ -306,7 +288,11 @@ long AggrReactor::connectTo(const char* host, int port) {
         return kAggrOk;
     }
     m_socket->attach(this);
-    post(new ConnectTask(m_socket.get(), host != nullptr ? host : "", port));
+    // The host name is resolved on the reactor thread, so a slow name server
+    // never holds the GUI thread.
+    queueInLoop([socket = m_socket.get(), name = std::string(host != nullptr ? host : ""), port] {
+        socket->ConnectOnReactor(tarn::InetAddr(tarn::TarnString(name.c_str()), port));
+    });
     return kAggrOk;
 }
 
@@ -320,6 +306,10 @@ bool AggrReactor::PostSend(const char* data, int length) { return PostSend(data,
 
 bool AggrReactor::PostSend(const char* data, int length, long ticket, std::shared_ptr<SendOutcomes> outcomes) {
     if (m_socket == nullptr || !m_socket->linkUp()) return false;
-    post(new SendTask(m_socket.get(), std::string(data, static_cast<size_t>(length)), ticket, std::move(outcomes)));
+    // A copy of the payload travels with the call.
+    queueInLoop([socket = m_socket.get(), payload = std::string(data, static_cast<size_t>(length)),
+                 report = std::make_shared<SendReport>(ticket, std::move(outcomes))] {
+        report->Ran(socket->SendOnReactor(payload));
+    });
     return true;
 }

@@ -4,7 +4,8 @@
 // AggrSocket is the socket: its callbacks run on the reactor thread; what the
 // GUI thread reads from it (link flag, last message, the message event) is
 // guarded. The GUI thread never calls into the socket itself: connect and
-// every send are posted to the reactor as tasks carrying a copy of the data.
+// every send are queued to the reactor's thread (queueInLoop) with a copy of
+// the data.
 #pragma once
 
 #include <atomic>
@@ -41,8 +42,8 @@ struct AggrNotifications {
 String DescribeLinkFailure(int code, const tarn::TlsFailure& tls);
 
 // What became of the posted sends, for the GUI thread to take. Shared by the
-// session owner and every send task, so an outcome reported after the socket
-// is gone (a task discarded when its reactor stops) still has a place.
+// session owner and every queued send, so an outcome reported after the
+// socket is gone (a send discarded when its reactor stops) still has a place.
 class SendOutcomes {
 public:
     struct Outcome {
@@ -59,7 +60,7 @@ private:
     std::vector<Outcome> m_items;  // guarded by m_lock
 };
 
-// The code of a send task that never ran: its reactor stopped first.
+// The code of a queued send that never ran: its reactor stopped first.
 inline constexpr int kSendDiscarded = -1;
 
 class AggrSocket : public tarn::SSLClientSocket {
