@@ -17,6 +17,7 @@
 #include <string>
 
 #include "../app/PlaylistSupport.h"
+#include "framework/HttpFetcher.h"
 
 namespace faults {
 
@@ -56,9 +57,19 @@ struct Usage {
 inline Usage TakeUsage() { return Usage{CountFds(), apptest::CountOwnThreads()}; }
 
 // The baseline of a running viewer. Its operator's log opens at the first
-// entry and stays open, so one entry is written before counting.
-inline Usage TakeBaseline(CTallyscopeApp& app) {
+// entry and stays open, and the fetcher's worker starts at its first request
+// and lives as long as the application: both are brought up before counting
+// (warmUrl: a URL that answers; "" when the case has fetched already).
+inline Usage TakeBaseline(CTallyscopeApp& app, const std::string& warmUrl = "") {
     app.LogOperatorEvent(QJsonObject{{"type", "note"}, {"text", "fault case starts"}});
+    if (!warmUrl.empty()) {
+        bool done = false;
+        CHttpFetcher::Request request;
+        request.url = warmUrl;
+        request.done = [&done](CHttpResult&) { done = true; };
+        app.GetHttpFetcher().Start(std::move(request));
+        guitest::RunLoopUntil([&] { return done; }, 10000);
+    }
     return TakeUsage();
 }
 
