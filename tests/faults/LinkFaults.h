@@ -94,8 +94,17 @@ protected:
     // session is ended, nothing of it is left beyond the baseline.
     void ExpectIdleThenNothingLeft(const Usage& beforeOpen) {
         EXPECT_TRUE(PostedCallRuns());
-        manager_->EndSession();
+        EndSessionAsAtExit();
         EXPECT_TRUE(BackTo(beforeOpen)) << Against(beforeOpen);
+    }
+
+    // Ends the session as the exit does. No session counts as up any more,
+    // so the idle step does not connect again; the loop then runs a while
+    // for anything that would.
+    void EndSessionAsAtExit() {
+        manager_->EndSession();
+        manager_->m_sessionUp = 0;
+        guitest::RunLoopFor(300);
     }
 
     static bool Until(const std::function<bool()>& done, int ms = 20000) { return guitest::RunLoopUntil(done, ms); }

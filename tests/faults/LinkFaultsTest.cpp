@@ -164,7 +164,7 @@ TEST_F(LinkFaultTest, AFrameOfExactlyTheLimitIsTakenAndTheLinkStaysUp) {
     EXPECT_FALSE(peer.viewerClosed);
     // The viewer ends it (the peer's read returns), and nothing is left.
     EXPECT_TRUE(faults::PostedCallRuns());
-    manager_->EndSession();
+    EndSessionAsAtExit();
     EXPECT_TRUE(Until([&] { return peer.viewerClosed.load(); }));
     peer.peer.reset();
     EXPECT_TRUE(faults::BackTo(before)) << faults::Against(before);
