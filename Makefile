@@ -48,6 +48,14 @@ bench: deps
 	@cmake --build build-bench -j$(JOBS) --target benches
 	@for b in build-bench/bench/*_bench; do echo "== $$b"; $$b || exit 1; done
 
+# The viewer program against the simulator for five minutes (bench/soak): its
+# memory, descriptors and threads must stay flat. SOAK_SECONDS shortens it.
+.PHONY: soak
+soak: deps
+	@cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build build-bench -j$(JOBS) --target tallyscope tallyscope-aggr-sim
+	@bench/soak build-bench
+
 # Debian packages of the viewer and the simulator (CPack) in build-package/.
 PACKAGE_DIR ?= build-package
 .PHONY: package

@@ -153,8 +153,9 @@ String AggrSocket::FailureText() const {
 }
 
 void AggrSocket::onError(int code) {
-    m_linkUp.store(false);
+    // The reason first: the GUI thread reads it once it sees the link down.
     NoteFailure(code);
+    m_linkUp.store(false);
     MarkFailed();
     // The base closes the connection and renews the handle; the socket stays
     // idle until its owner replaces it.
@@ -186,8 +187,8 @@ bool AggrSocket::onHandshakeDone() {
 }
 
 bool AggrSocket::onTlsClosed(bool) {
-    m_linkUp.store(false);
     NoteFailure(0);
+    m_linkUp.store(false);
     MarkFailed();
     return true;
 }

@@ -163,6 +163,8 @@ void CTallyscopeDoc::Fetch() {
     if (app == nullptr) return;
     CHttpFetcher::Request request;
     request.url = m_url.GetString();
+    request.connectMs = m_fetchConnectMs;
+    request.totalMs = m_fetchTotalMs;
     const std::string folder = PlaylistCacheFolder().GetString();
     const std::string target = folder.empty() ? std::string() : folder + "/" + PlaylistLocalFileName(m_url).GetString();
     auto loaded = std::make_shared<LoadedPlaylist>();

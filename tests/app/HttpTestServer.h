@@ -29,6 +29,7 @@ public:
         long cutAfter = -1;  // bytes of the body sent before closing; -1 all
         int delayMs = 0;     // held back this long before answering
         bool hang = false;   // never answered while the server lives
+        std::string location{};  // sent as a Location header when not empty
     };
 
     HttpTestServer() {
@@ -133,6 +134,7 @@ private:
         }
         if (response.delayMs > 0 && !Hold(client, response.delayMs)) return;
         std::string out = "HTTP/1.0 " + std::to_string(response.status) + " X\r\nContent-Type: text/xml\r\n" +
+                          (response.location.empty() ? std::string() : "Location: " + response.location + "\r\n") +
                           "Content-Length: " + std::to_string(response.body.size()) + "\r\nConnection: close\r\n\r\n";
         const size_t bodyBytes = response.cutAfter < 0 ? response.body.size() : static_cast<size_t>(response.cutAfter);
         out += response.body.substr(0, bodyBytes);

@@ -64,6 +64,9 @@ public:
 
     CElementNode m_root;  // the last fetched playlist's root element
     String m_url;         // where the playlist comes from; empty after New
+    // Connect and whole-transfer time-outs of each fetch. Tests shorten them.
+    long m_fetchConnectMs = 10000;
+    long m_fetchTotalMs = 30000;
 
 private:
     void FetchEnded(bool ok, const String& error, const CElementNode& root);
