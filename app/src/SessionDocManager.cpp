@@ -87,6 +87,8 @@ void CSessionDocManager::EndSession() {
     StopOpen();
     if (m_retryTimer) m_retryTimer->stop();
     EndConnection();
+    // Over for good: the idle step has no session to rebuild.
+    m_sessionUp = 0;
 }
 
 bool CSessionDocManager::StartConnection(String* problem, String* server) {

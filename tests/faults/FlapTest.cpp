@@ -29,7 +29,7 @@ TEST_F(LinkFaultTest, TheLinkFlappingEveryTwoSecondsForTwoMinutesIsRecoveredEach
     for (int cycle = 0; cycle < 60 && Clock::now() < end; ++cycle) {
         const auto cycleEnd = Clock::now() + std::chrono::seconds(2);
         size_t mark = sim_.lineCount();
-        const int refreshes = manager_->m_refreshes;
+        const int refreshes = manager_->Refreshes();
         if (cycle % 2 == 0) {
             ASSERT_TRUE(sim_.send("drop"));
         } else {
@@ -42,7 +42,7 @@ TEST_F(LinkFaultTest, TheLinkFlappingEveryTwoSecondsForTwoMinutesIsRecoveredEach
         ++cuts;
         // Back: the id reached the server and every window was asked again.
         const bool back = SimGotId(mark, 15000) && Until([&] {
-                              return manager_->LinkUp() && manager_->m_refreshes > refreshes;
+                              return manager_->LinkUp() && manager_->Refreshes() > refreshes;
                           }, 15000);
         EXPECT_TRUE(back) << "cut " << cuts << ": " << manager_->LastFailure().GetString() << "\n" << sim_.output();
         if (!back) break;

@@ -32,11 +32,11 @@ protected:
         manager_ = GetSessionDocManager();
         ASSERT_NE(manager_, nullptr);
         // As --connect --studio sets it up: no dialog to answer.
-        manager_->m_hasPresetStudio = true;
-        manager_->m_presetStudio = "Studio A";
+        manager_->GetSettings().hasPresetStudio = true;
+        manager_->GetSettings().presetStudio = "Studio A";
         // Short pauses, so that each case ends soon after its server is back.
-        manager_->m_reconnectPauseMostMs = 1000;
-        manager_->m_reconnectWaitMs = 5000;
+        manager_->GetSettings().reconnectPauseMostMs = 1000;
+        manager_->GetSettings().reconnectWaitMs = 5000;
         hook_ = std::make_unique<guitest::ScopedModalHook>([this](CModalRun& run) {
             boxes_.emplace_back(run.text.GetString());
             return IDOK;
@@ -103,7 +103,6 @@ protected:
     // for anything that would.
     void EndSessionAsAtExit() {
         manager_->EndSession();
-        manager_->m_sessionUp = 0;
         guitest::RunLoopFor(300);
     }
 

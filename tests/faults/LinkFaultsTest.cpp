@@ -37,17 +37,17 @@ TEST_F(LinkFaultTest, APeerSilentAfterAcceptEndsTheOpenAtItsWaitAndAGoodServerIs
     {
         SilentPeer silent;
         PointAt(silent.port());
-        manager_->m_firstMessageWaitMs = 1000;
+        manager_->GetSettings().firstMessageWaitMs = 1000;
         ASSERT_TRUE(Open());
         EXPECT_EQ(boxes_, std::vector<std::string>{"Failed to connect to aggr server"});
         EXPECT_EQ(std::string(manager_->LastFailure()), "no studio list within 1 s");
-        EXPECT_EQ(manager_->m_sessionUp, 0);
+        EXPECT_EQ(manager_->SessionUp(), 0);
         EXPECT_TRUE(faults::PostedCallRuns());
     }
     PointAt(sim_.tlsPort());
-    manager_->m_firstMessageWaitMs = 20000;
+    manager_->GetSettings().firstMessageWaitMs = 20000;
     ASSERT_TRUE(Open());
-    EXPECT_EQ(manager_->m_sessionUp, 1);
+    EXPECT_EQ(manager_->SessionUp(), 1);
     EXPECT_TRUE(manager_->LinkUp());
     EXPECT_EQ(boxes_.size(), 1u);
     ExpectIdleThenNothingLeft(before);
@@ -61,13 +61,13 @@ TEST_F(LinkFaultTest, APeerClosingRightAfterTheHandshakeEndsTheOpenAtOnce) {
         auto peer = PlainTlsPeer::server("server.pem", "server.key", [&](SSL*) { handshook = true; });
         PointAt(peer->port());
         // Longer than the case may take: the Open must end on the close.
-        manager_->m_firstMessageWaitMs = 10000;
+        manager_->GetSettings().firstMessageWaitMs = 10000;
         ASSERT_TRUE(Open());
         EXPECT_TRUE(handshook);
         EXPECT_EQ(boxes_, std::vector<std::string>{"Failed to connect to aggr server"});
         EXPECT_NE(std::string(manager_->LastFailure()).rfind("no studio list", 0), 0u) << manager_->LastFailure().GetString();
         EXPECT_FALSE(manager_->LastFailure().IsEmpty());
-        EXPECT_EQ(manager_->m_sessionUp, 0);
+        EXPECT_EQ(manager_->SessionUp(), 0);
         EXPECT_TRUE(peer->waitDone());
     }
     PointAt(sim_.tlsPort());
@@ -125,7 +125,7 @@ TEST_P(OversizedFrameTest, ALengthOverTheLimitEndsTheLinkAndTheViewerReconnects)
     ASSERT_TRUE(Until([&] { return peer.gotId.load(); }));
     EXPECT_EQ(peer.studioId, "STA-01");
     ASSERT_EQ(MainRows(), kRows);
-    const int reconnects = manager_->m_reconnectAttempts;
+    const int reconnects = manager_->ReconnectAttempts();
     // The next connection goes to the simulator.
     PointAt(sim_.tlsPort());
     const size_t mark = sim_.lineCount();
@@ -135,7 +135,7 @@ TEST_P(OversizedFrameTest, ALengthOverTheLimitEndsTheLinkAndTheViewerReconnects)
     EXPECT_TRUE(Until([&] { return peer.viewerClosed.load(); }));
     EXPECT_TRUE(SimGotId(mark)) << sim_.output();
     EXPECT_TRUE(Until([&] { return manager_->LinkUp(); }));
-    EXPECT_GT(manager_->m_reconnectAttempts, reconnects);
+    EXPECT_GT(manager_->ReconnectAttempts(), reconnects);
     EXPECT_TRUE(apptest::WaitForFetches(*app_));
     EXPECT_EQ(MainRows(), kRows);
     peer.peer.reset();
@@ -153,10 +153,10 @@ TEST_F(LinkFaultTest, AFrameOfExactlyTheLimitIsTakenAndTheLinkStaysUp) {
     PointAt(peer.peer->port());
     ASSERT_TRUE(Open());
     ASSERT_TRUE(Until([&] { return peer.gotId.load(); }));
-    const int refreshes = manager_->m_refreshes;
+    const int refreshes = manager_->Refreshes();
     const int requests = http_.RequestsFor("/main.xml");
     peer.go = true;
-    EXPECT_TRUE(Until([&] { return manager_->m_refreshes > refreshes; }));
+    EXPECT_TRUE(Until([&] { return manager_->Refreshes() > refreshes; }));
     EXPECT_TRUE(apptest::WaitForFetches(*app_));
     EXPECT_GT(http_.RequestsFor("/main.xml"), requests);
     EXPECT_TRUE(manager_->LinkUp());
@@ -178,8 +178,8 @@ TEST_F(LinkFaultTest, AThousandUpdatesASecondForTenSecondsAreCoalesced) {
     ASSERT_TRUE(manager_->LinkUp());
     ASSERT_EQ(e2e::Documents(*app_).size(), 2u);
     const faults::Usage connected = faults::TakeUsage();
-    const int reconnects = manager_->m_reconnectAttempts;
-    const int refreshes = manager_->m_refreshes;
+    const int reconnects = manager_->ReconnectAttempts();
+    const int refreshes = manager_->Refreshes();
     const size_t mark = sim_.lineCount();
     // Fetches running at once, looked at every millisecond of the flood.
     int mostRunning = 0;
@@ -203,16 +203,16 @@ TEST_F(LinkFaultTest, AThousandUpdatesASecondForTenSecondsAreCoalesced) {
     const size_t gets = sim_.countLines("http method=\"GET\"", mark);
     // Updates were acted on: once per look at the socket, not once per
     // Update, and never more than one fetch per window at a time.
-    RecordProperty("refreshes", manager_->m_refreshes - refreshes);
+    RecordProperty("refreshes", manager_->Refreshes() - refreshes);
     RecordProperty("fetches", static_cast<int>(gets));
     RecordProperty("most_running", mostRunning);
-    EXPECT_GT(manager_->m_refreshes, refreshes);
-    EXPECT_LT(manager_->m_refreshes - refreshes, kSeconds * kPerSecond);
+    EXPECT_GT(manager_->Refreshes(), refreshes);
+    EXPECT_LT(manager_->Refreshes() - refreshes, kSeconds * kPerSecond);
     EXPECT_LE(mostRunning, 2);
     EXPECT_GE(gets, 2u);
     EXPECT_LT(gets, static_cast<size_t>(kSeconds * kPerSecond)) << gets;
     EXPECT_TRUE(manager_->LinkUp());
-    EXPECT_EQ(manager_->m_reconnectAttempts, reconnects);
+    EXPECT_EQ(manager_->ReconnectAttempts(), reconnects);
     for (CTallyscopeDoc* doc : e2e::Documents(*app_)) {
         EXPECT_TRUE(doc->FetchError().IsEmpty()) << doc->FetchError().GetString();
         EXPECT_GT(apptest::FirstView(doc)->m_list.GetItemCount(), 0);

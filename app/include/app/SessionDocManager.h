@@ -83,7 +83,8 @@ public:
     int AttemptsSinceUp() const { return m_attemptsSinceUp; }
     // The chosen studio's name; empty until chosen.
     const String& StudioName() const { return m_studioName; }
-    // Stops and deletes the session, if any, and any Open under way.
+    // Stops and deletes the session, if any, and any Open under way; no
+    // session counts as up afterwards (the program is ending).
     void EndSession();
 
     // The current session's socket, or null.
