@@ -40,9 +40,9 @@
 
 namespace {
 
-constexpr int kSetupBatch = 50;          // sessions set up per iteration
-constexpr int kSessions = 200;           // sessions that receive notifications
-constexpr int kUpdatesPerIteration = 10; // notifications per session per iteration
+constexpr int kSetupBatch = 50;           // sessions set up per iteration
+constexpr int kSessions = 200;            // sessions that receive notifications
+constexpr int kUpdatesPerIteration = 10;  // notifications per session per iteration
 constexpr int kWaitMs = 60000;
 
 const bool kSigpipeIgnored = [] {

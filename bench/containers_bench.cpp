@@ -23,9 +23,8 @@ constexpr int kPerProducer = 100000;
 
 void reportNsPerOp(benchmark::State& state, int64_t opsPerIteration) {
     state.SetItemsProcessed(state.iterations() * opsPerIteration);
-    state.counters["ns_per_op"] = benchmark::Counter(
-        static_cast<double>(state.iterations() * opsPerIteration),
-        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["ns_per_op"] = benchmark::Counter(static_cast<double>(state.iterations() * opsPerIteration),
+                                                     benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 // N producer threads each push kPerProducer pointers while the measuring
@@ -40,7 +39,8 @@ void BM_BatchQueuePushTakeAll(benchmark::State& state) {
         std::vector<std::thread> threads;
         for (int p = 0; p < producers; ++p) {
             threads.emplace_back([&] {
-                while (!go.load(std::memory_order_acquire)) {}
+                while (!go.load(std::memory_order_acquire)) {
+                }
                 for (int i = 0; i < kPerProducer; ++i) q.push(&payload);
             });
         }

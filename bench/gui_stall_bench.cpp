@@ -73,7 +73,8 @@ const char* BuildLabel() {
 // The playlist of session_bench; the Running event (the third) lasts
 // runningHours more, so a long one never runs out during a case.
 std::string Playlist(int events, const std::string& name, int runningHours = 0) {
-    std::string xml = "<Playlist name=\"" + name + "\"><Clock><Date year=\"2002\" month=\"8\" day=\"30\"/>"
+    std::string xml = "<Playlist name=\"" + name +
+                      "\"><Clock><Date year=\"2002\" month=\"8\" day=\"30\"/>"
                       "<Time hh=\"17\" mm=\"58\" ss=\"40\"/></Clock>\n";
     for (int i = 0; i < events; ++i) {
         const std::string id = std::to_string(i);
@@ -81,8 +82,11 @@ std::string Playlist(int events, const std::string& name, int runningHours = 0) 
                (i == 2 ? "Running" : (i < 2 ? "Played" : "Cued")) + "\" quorServer=\"192.168.10.31\"><Segment id=\"" +
                std::to_string(100 + i % 7) +
                "\"><OnAir><Date month=\"8\" day=\"30\" year=\"2002\"/><Time hh=\"17\" mm=\"58\" ss=\"0\" ff=\"0\"/>"
-               "<Duration hh=\"" + std::to_string(i == 2 ? runningHours : 0) + "\" mm=\"1\" ss=\"30\" ff=\"0\"/></OnAir></Segment>"
-               "<QuorTrigger active=\"" + (i % 3 == 0 ? "true" : "false") + "\" sent=\"false\"/></Event>\n";
+               "<Duration hh=\"" +
+               std::to_string(i == 2 ? runningHours : 0) +
+               "\" mm=\"1\" ss=\"30\" ff=\"0\"/></OnAir></Segment>"
+               "<QuorTrigger active=\"" +
+               (i % 3 == 0 ? "true" : "false") + "\" sent=\"false\"/></Event>\n";
     }
     return xml + "</Playlist>\n";
 }
@@ -198,8 +202,9 @@ private:
             return;
         }
         if (route.delayMs > 0 && !Hold(client, route.delayMs)) return;
-        std::string out = "HTTP/1.0 " + std::to_string(status) + " X\r\nContent-Type: text/xml\r\nContent-Length: " +
-                          std::to_string(route.body.size()) + "\r\nConnection: close\r\n\r\n" + route.body;
+        std::string out = "HTTP/1.0 " + std::to_string(status) +
+                          " X\r\nContent-Type: text/xml\r\nContent-Length: " + std::to_string(route.body.size()) +
+                          "\r\nConnection: close\r\n\r\n" + route.body;
         timeval limit{5, 0};
         ::setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
         size_t sent = 0;
@@ -276,10 +281,10 @@ long CountdownSeconds(const CTallyscopeView* view) {
 
 void WriteSessionConfig(int port) {
     const std::string certs = simtest::certificateDir();
-    std::ofstream(g_root + "/config.xml") << "<Config><AggrServer ip=\"127.0.0.1\" port=\"" << port
-                                          << "\"><SslCfktFile>" << certs << "/client.pem</SslCfktFile><SslKeyFile>"
-                                          << certs << "/client.key</SslKeyFile><SslCAFile>" << certs
-                                          << "/ca.pem</SslCAFile></AggrServer></Config>\n";
+    std::ofstream(g_root + "/config.xml")
+        << "<Config><AggrServer ip=\"127.0.0.1\" port=\"" << port << "\"><SslCfktFile>" << certs
+        << "/client.pem</SslCfktFile><SslKeyFile>" << certs << "/client.key</SslKeyFile><SslCAFile>" << certs
+        << "/ca.pem</SslCAFile></AggrServer></Config>\n";
 }
 
 // Answers every modal run with IDOK (no person at an offscreen screen) and
@@ -440,10 +445,11 @@ void Report(benchmark::State& state, const Outcome& out) {
     state.counters["max_stall_ms"] = out.maxStallMs;
     state.counters["p99_stall_ms"] = out.p99StallMs;
     state.counters["countdown_err_s"] = out.countdownErrorS;
-    std::printf("%-12s %-12s max stall %9.1f ms (at %.2f s, GUI thread CPU %.1f ms, preempted %ld times), "
-                "p99 %9.1f ms, countdown error %6.2f s, wall %.1f s, %zu intervals; longest action %.1f ms; %s\n",
-                out.name.c_str(), BuildLabel(), out.maxStallMs, out.worstAtS, out.worstCpuMs, out.worstPreempted,
-                out.p99StallMs, out.countdownErrorS, out.wallS, out.intervals, out.longestActMs, out.notes.c_str());
+    std::printf(
+        "%-12s %-12s max stall %9.1f ms (at %.2f s, GUI thread CPU %.1f ms, preempted %ld times), "
+        "p99 %9.1f ms, countdown error %6.2f s, wall %.1f s, %zu intervals; longest action %.1f ms; %s\n",
+        out.name.c_str(), BuildLabel(), out.maxStallMs, out.worstAtS, out.worstCpuMs, out.worstPreempted,
+        out.p99StallMs, out.countdownErrorS, out.wallS, out.intervals, out.longestActMs, out.notes.c_str());
     std::fflush(stdout);
     Outcomes().push_back(out);
 }
@@ -479,14 +485,17 @@ void SlowPlaylists(benchmark::State& state, const char* name, bool hang) {
         int updates = 0;
         Minute minute;
         for (auto _ : state) {
-            minute.Run(clock, kUpdateEveryMs, [&] {
-                ++updates;
-                try {
-                    viewer.app.RefreshAllDocuments();
-                } catch (const std::exception& e) {
-                    std::fprintf(stderr, "refresh: %s\n", e.what());
-                }
-            }, out);
+            minute.Run(
+                clock, kUpdateEveryMs,
+                [&] {
+                    ++updates;
+                    try {
+                        viewer.app.RefreshAllDocuments();
+                    } catch (const std::exception& e) {
+                        std::fprintf(stderr, "refresh: %s\n", e.what());
+                    }
+                },
+                out);
         }
         out.notes = std::to_string(updates) + " updates, " + std::to_string(slow.Requests() - requestsBefore) +
                     " slow requests";
@@ -524,12 +533,15 @@ void BM_SilentAggrServer(benchmark::State& state) {
         for (auto _ : state) {
             // Polled: the previous viewer ends its Open inside the call, this
             // one later from the loop; either way the box marks the end.
-            minute.Run(clock, 100, [&] {
-                if (opens > 0 && viewer.answers.Boxes() == endedAt) return;
-                endedAt = viewer.answers.Boxes();
-                ++opens;
-                viewer.app.OnFileOpen();
-            }, out);
+            minute.Run(
+                clock, 100,
+                [&] {
+                    if (opens > 0 && viewer.answers.Boxes() == endedAt) return;
+                    endedAt = viewer.answers.Boxes();
+                    ++opens;
+                    viewer.app.OnFileOpen();
+                },
+                out);
         }
         out.notes = std::to_string(opens) + " opens, " + std::to_string(viewer.answers.Boxes()) + " boxes";
     }
@@ -564,12 +576,15 @@ void BM_FlappingSession(benchmark::State& state) {
         manager->GetSettings().hasPresetStudio = true;
         manager->GetSettings().presetStudio = "Studio A";
         viewer.app.OnFileOpen();
-        const bool up = RunLoopUntil([&] {
-            if (manager->SessionUp() != 1 || !manager->LinkUp() || viewer.app.GetOpenDocumentCount() != 3) return false;
-            for (CTallyscopeView* v : AllViews(viewer.app))
-                if (v->m_list.GetItemCount() == 0) return false;
-            return true;
-        }, 30000);
+        const bool up = RunLoopUntil(
+            [&] {
+                if (manager->SessionUp() != 1 || !manager->LinkUp() || viewer.app.GetOpenDocumentCount() != 3)
+                    return false;
+                for (CTallyscopeView* v : AllViews(viewer.app))
+                    if (v->m_list.GetItemCount() == 0) return false;
+                return true;
+            },
+            30000);
         if (!up) {
             state.SkipWithError("the session did not open its windows");
             return;
@@ -579,10 +594,13 @@ void BM_FlappingSession(benchmark::State& state) {
         int drops = 0;
         Minute minute;
         for (auto _ : state) {
-            minute.Run(clock, kDropEveryMs, [&] {
-                ++drops;
-                sim.send("drop");
-            }, out);
+            minute.Run(
+                clock, kDropEveryMs,
+                [&] {
+                    ++drops;
+                    sim.send("drop");
+                },
+                out);
         }
         out.notes = std::to_string(drops) + " drops, " +
                     std::to_string(manager->ReconnectAttempts() - reconnectsBefore) + " reconnect attempts, " +

@@ -62,7 +62,8 @@ namespace {
 class AllocationMeter {
 public:
     AllocationMeter()
-        : allocations_(g_allocations.load(std::memory_order_relaxed)), bytes_(g_bytes.load(std::memory_order_relaxed)) {}
+        : allocations_(g_allocations.load(std::memory_order_relaxed)),
+          bytes_(g_bytes.load(std::memory_order_relaxed)) {}
     void Report(benchmark::State& state) const {
         const double n = static_cast<double>(state.iterations());
         state.counters["allocs/read"] =
@@ -78,12 +79,13 @@ private:
 // The same shape as scripts/make-playlist: clock first, then events with
 // Segment/OnAir/Date, Time, Duration and QuorTrigger.
 std::string MakePlaylist(int events) {
-    static const char* const kTitles[] = {"Morning Show",  "Headlines",       "Weather",     "Traffic Update",
-                                          "Sports Desk",   "Business Report", "Documentary", "Film Trailer",
-                                          "Music Hour",    "Late News"};
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Playlist name=\"Bench\">\n"
-                      "  <Clock>\n    <Date year=\"2002\" month=\"8\" day=\"30\"/>\n"
-                      "    <Time hh=\"6\" mm=\"0\" ss=\"0\"/>\n  </Clock>\n";
+    static const char* const kTitles[] = {"Morning Show", "Headlines",       "Weather",     "Traffic Update",
+                                          "Sports Desk",  "Business Report", "Documentary", "Film Trailer",
+                                          "Music Hour",   "Late News"};
+    std::string xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Playlist name=\"Bench\">\n"
+        "  <Clock>\n    <Date year=\"2002\" month=\"8\" day=\"30\"/>\n"
+        "    <Time hh=\"6\" mm=\"0\" ss=\"0\"/>\n  </Clock>\n";
     long t = 6 * 3600;
     char buffer[1024];
     for (int i = 1; i <= events; ++i) {
@@ -99,9 +101,9 @@ std::string MakePlaylist(int events) {
                       "      </OnAir>\n    </Segment>\n"
                       "    <QuorTrigger active=\"%s\" sent=\"%s\"/>\n  </Event>\n",
                       i, kTitles[i % 10], i, i == 3 ? "Running" : (i < 3 ? "Played" : "Cued"), 21 + i % 4,
-                      i % 10 == 0 ? -1 : 100 + i / 5, (t / 3600) % 24, (t / 60) % 60, t % 60, frames,
-                      duration / 3600, (duration / 60) % 60, duration % 60, frames,
-                      (k == 1 || k == 2) ? "true" : "false", (k == 1 || k == 3) ? "true" : "false");
+                      i % 10 == 0 ? -1 : 100 + i / 5, (t / 3600) % 24, (t / 60) % 60, t % 60, frames, duration / 3600,
+                      (duration / 60) % 60, duration % 60, frames, (k == 1 || k == 2) ? "true" : "false",
+                      (k == 1 || k == 3) ? "true" : "false");
         xml += buffer;
         t += duration;
     }

@@ -21,16 +21,18 @@
 namespace {
 
 std::string Playlist(int events) {
-    std::string xml = "<Playlist name=\"Bench\"><Clock><Date year=\"2002\" month=\"8\" day=\"30\"/>"
-                      "<Time hh=\"17\" mm=\"58\" ss=\"40\"/></Clock>\n";
+    std::string xml =
+        "<Playlist name=\"Bench\"><Clock><Date year=\"2002\" month=\"8\" day=\"30\"/>"
+        "<Time hh=\"17\" mm=\"58\" ss=\"40\"/></Clock>\n";
     for (int i = 0; i < events; ++i) {
         const std::string id = std::to_string(i);
         xml += "<Event id=\"EV" + id + "\" name=\"Title number " + id + "\" status=\"" +
-               (i == events / 2 ? "Running" : "Cued") +
-               "\" quorServer=\"192.168.10.31\"><Segment id=\"" + std::to_string(100 + i % 7) +
+               (i == events / 2 ? "Running" : "Cued") + "\" quorServer=\"192.168.10.31\"><Segment id=\"" +
+               std::to_string(100 + i % 7) +
                "\"><OnAir><Date month=\"8\" day=\"30\" year=\"2002\"/><Time hh=\"1\" mm=\"2\" ss=\"3\" ff=\"4\"/>"
                "<Duration hh=\"0\" mm=\"1\" ss=\"30\" ff=\"0\"/></OnAir></Segment>"
-               "<QuorTrigger active=\"" + (i % 3 == 0 ? "true" : "false") + "\" sent=\"false\"/></Event>\n";
+               "<QuorTrigger active=\"" +
+               (i % 3 == 0 ? "true" : "false") + "\" sent=\"false\"/></Event>\n";
     }
     return xml + "</Playlist>\n";
 }

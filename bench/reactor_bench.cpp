@@ -160,8 +160,8 @@ private:
     uv_loop_t loop_{};
     uv_async_t async_{};
     std::mutex mutex_;
-    UvItem* head_ = nullptr;      // guarded by mutex_
-    UvItem** tail_ = &head_;      // guarded by mutex_
+    UvItem* head_ = nullptr;  // guarded by mutex_
+    UvItem** tail_ = &head_;  // guarded by mutex_
     std::atomic<bool> stopping_{false};
     std::thread thread_;
 };
@@ -501,7 +501,8 @@ void Timers(benchmark::State& state) {
             const auto t0 = Clock::now();
             const int64_t base = std::chrono::duration_cast<std::chrono::milliseconds>(t0.time_since_epoch()).count();
             for (int i = 0; i < kTimers; ++i) {
-                heap.push_back(HeapEntry{base + offsets[static_cast<size_t>(i)], seq++, &timers[static_cast<size_t>(i)]});
+                heap.push_back(
+                    HeapEntry{base + offsets[static_cast<size_t>(i)], seq++, &timers[static_cast<size_t>(i)]});
                 std::push_heap(heap.begin(), heap.end(), std::greater<>());
             }
             const auto t1 = Clock::now();

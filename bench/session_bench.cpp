@@ -35,7 +35,8 @@ constexpr int kEvents = 500;
 constexpr int kRounds = 60;
 
 std::string Playlist(int events, const std::string& name) {
-    std::string xml = "<Playlist name=\"" + name + "\"><Clock><Date year=\"2002\" month=\"8\" day=\"30\"/>"
+    std::string xml = "<Playlist name=\"" + name +
+                      "\"><Clock><Date year=\"2002\" month=\"8\" day=\"30\"/>"
                       "<Time hh=\"17\" mm=\"58\" ss=\"40\"/></Clock>\n";
     for (int i = 0; i < events; ++i) {
         const std::string id = std::to_string(i);
@@ -44,7 +45,8 @@ std::string Playlist(int events, const std::string& name) {
                std::to_string(100 + i % 7) +
                "\"><OnAir><Date month=\"8\" day=\"30\" year=\"2002\"/><Time hh=\"17\" mm=\"58\" ss=\"0\" ff=\"0\"/>"
                "<Duration hh=\"0\" mm=\"1\" ss=\"30\" ff=\"0\"/></OnAir></Segment>"
-               "<QuorTrigger active=\"" + (i % 3 == 0 ? "true" : "false") + "\" sent=\"false\"/></Event>\n";
+               "<QuorTrigger active=\"" +
+               (i % 3 == 0 ? "true" : "false") + "\" sent=\"false\"/></Event>\n";
     }
     return xml + "</Playlist>\n";
 }
@@ -125,7 +127,8 @@ void BM_UpdateToRowsOnScreen(benchmark::State& state) {
         auto fetched = [&app] {
             for (CDocTemplate* t : app.m_pDocManager->GetTemplates())
                 for (CDocument* d : t->GetDocuments())
-                    if (auto* doc = dynamic_cast<CTallyscopeDoc*>(d); doc != nullptr && (doc->FetchRunning() || doc->FetchQueued()))
+                    if (auto* doc = dynamic_cast<CTallyscopeDoc*>(d);
+                        doc != nullptr && (doc->FetchRunning() || doc->FetchQueued()))
                         return false;
             return true;
         };
@@ -168,9 +171,10 @@ void BM_UpdateToRowsOnScreen(benchmark::State& state) {
     state.counters["median_ms"] = median;
     state.counters["p99_ms"] = p99;
     state.counters["idle_cpu_pct"] = idleCpuPercent;
-    std::printf("Update to rows on screen, %d windows of %d events, %zu rounds: median %.1f ms, p99 %.1f ms "
-                "(targets 30 ms, 60 ms); idle connected viewer %.2f%% CPU (target < 1%%)\n",
-                kPlaylists, kEvents, latencies.size(), median, p99, idleCpuPercent);
+    std::printf(
+        "Update to rows on screen, %d windows of %d events, %zu rounds: median %.1f ms, p99 %.1f ms "
+        "(targets 30 ms, 60 ms); idle connected viewer %.2f%% CPU (target < 1%%)\n",
+        kPlaylists, kEvents, latencies.size(), median, p99, idleCpuPercent);
 }
 
 }  // namespace

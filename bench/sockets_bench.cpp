@@ -42,8 +42,8 @@
 namespace {
 
 constexpr int kRuns = 5;
-constexpr int kRoundTrips = 2000;   // per iteration
-constexpr int kBulkFrames = 256;    // per iteration
+constexpr int kRoundTrips = 2000;  // per iteration
+constexpr int kBulkFrames = 256;   // per iteration
 constexpr int kBulkBody = 64 * 1024;
 constexpr uint32_t kWaitMs = 5000;
 
@@ -68,8 +68,7 @@ std::atomic<int> gLiveServerSockets{0};
 // The server end: echoes each message, or only counts it.
 class ServerSocket : public tarn::ConnectedSocket {
 public:
-    ServerSocket(tarn::SocketHandle h, const tarn::InetAddr& peer, bool echo)
-        : ConnectedSocket(h, peer), echo_(echo) {
+    ServerSocket(tarn::SocketHandle h, const tarn::InetAddr& peer, bool echo) : ConnectedSocket(h, peer), echo_(echo) {
         ++gLiveServerSockets;
     }
     ~ServerSocket() override { --gLiveServerSockets; }
@@ -156,7 +155,6 @@ private:
     int remaining_ = 0;  // reactor thread
     bool stream_ = false;
 };
-
 
 // Starts a batch on the client's reactor thread; deletes itself.
 class Start : public tarn::Task {
@@ -369,20 +367,21 @@ private:
     }
     void readBody(size_t length) {
         auto self = shared_from_this();
-        asio::async_read(socket_, asio::buffer(frame_.data() + 4, length), [this, self](boost::system::error_code ec, size_t) {
-            if (ec) return;
-            if (echo_) {
-                asio::async_write(socket_, asio::buffer(frame_), [this, self](boost::system::error_code e, size_t) {
-                    if (!e) readPrefix();
-                });
-                return;
-            }
-            if (++received_ == target_.load(std::memory_order_relaxed)) {
-                received_ = 0;
-                done_.set();
-            }
-            readPrefix();
-        });
+        asio::async_read(
+            socket_, asio::buffer(frame_.data() + 4, length), [this, self](boost::system::error_code ec, size_t) {
+                if (ec) return;
+                if (echo_) {
+                    asio::async_write(socket_, asio::buffer(frame_), [this, self](boost::system::error_code e, size_t) {
+                        if (!e) readPrefix();
+                    });
+                    return;
+                }
+                if (++received_ == target_.load(std::memory_order_relaxed)) {
+                    received_ = 0;
+                    done_.set();
+                }
+                readPrefix();
+            });
     }
 
     tcp::socket socket_;

@@ -56,7 +56,7 @@ namespace {
 
 constexpr int kFrame = 64 * 1024;
 constexpr int kRuns = 5;
-constexpr int kBatch = 256;       // frames per run (16 MiB)
+constexpr int kBatch = 256;  // frames per run (16 MiB)
 constexpr int kPing = 16;
 constexpr int kRoundTrips = 1000;  // per timed iteration
 
@@ -187,7 +187,8 @@ private:
 
 class OurPair : public tarn::AcceptHandler {
 public:
-    OurPair(bool echo, const benchpin::Placement& place) : echo_(echo), sending_(place.first), receiving_(place.second) {
+    OurPair(bool echo, const benchpin::Placement& place)
+        : echo_(echo), sending_(place.first), receiving_(place.second) {
         fixSuite(serverCtx_.getContext());
         fixSuite(clientCtx_.getContext());
         sending_.start();

@@ -56,8 +56,7 @@ String AggrConfig::Problem() const {
         else if (!hasCertFile || certFile.IsEmpty()) missing = "SslCfktFile";
         else if (!hasKeyFile || keyFile.IsEmpty()) missing = "SslKeyFile";
         else if (!hasCaFile) missing = "SslCAFile";
-        if (missing != nullptr)
-            problem.Format("configuration %s lacks %s", path.GetString(), missing);
+        if (missing != nullptr) problem.Format("configuration %s lacks %s", path.GetString(), missing);
         else if (port <= 0 || port > 65535)
             problem.Format("configuration %s has port \"%s\" out of range", path.GetString(), portText.GetString());
     }

@@ -52,15 +52,13 @@ private:
 // The certificate checks that mean "not signed by the CA we trust".
 bool IsUntrustedIssuer(long verifyResult) {
     switch (verifyResult) {
-    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
-    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
-    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
-    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
-    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
-    case X509_V_ERR_CERT_SIGNATURE_FAILURE:
-        return true;
-    default:
-        return false;
+        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+        case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+        case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+        case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+        case X509_V_ERR_CERT_SIGNATURE_FAILURE: return true;
+        default: return false;
     }
 }
 
@@ -68,17 +66,15 @@ bool IsUntrustedIssuer(long verifyResult) {
 bool IsClientCertificateAlert(unsigned long error) {
     if (ERR_GET_LIB(error) != ERR_LIB_SSL) return false;
     switch (ERR_GET_REASON(error)) {
-    case SSL_R_TLSV1_ALERT_UNKNOWN_CA:
-    case SSL_R_SSLV3_ALERT_BAD_CERTIFICATE:
-    case SSL_R_SSLV3_ALERT_CERTIFICATE_UNKNOWN:
-    case SSL_R_SSLV3_ALERT_UNSUPPORTED_CERTIFICATE:
-    case SSL_R_SSLV3_ALERT_CERTIFICATE_EXPIRED:
-    case SSL_R_SSLV3_ALERT_CERTIFICATE_REVOKED:
-    case SSL_R_TLSV1_ALERT_ACCESS_DENIED:
-    case SSL_R_TLSV13_ALERT_CERTIFICATE_REQUIRED:
-        return true;
-    default:
-        return false;
+        case SSL_R_TLSV1_ALERT_UNKNOWN_CA:
+        case SSL_R_SSLV3_ALERT_BAD_CERTIFICATE:
+        case SSL_R_SSLV3_ALERT_CERTIFICATE_UNKNOWN:
+        case SSL_R_SSLV3_ALERT_UNSUPPORTED_CERTIFICATE:
+        case SSL_R_SSLV3_ALERT_CERTIFICATE_EXPIRED:
+        case SSL_R_SSLV3_ALERT_CERTIFICATE_REVOKED:
+        case SSL_R_TLSV1_ALERT_ACCESS_DENIED:
+        case SSL_R_TLSV13_ALERT_CERTIFICATE_REQUIRED: return true;
+        default: return false;
     }
 }
 
@@ -105,16 +101,16 @@ String DescribeLinkFailure(int code, const tarn::TlsFailure& tls) {
     }
     namespace ws = tarn::platform;
     switch (-code) {
-    case 0: return "the server closed the connection";
-    case ws::WSAECONNREFUSED: return "connection refused";
-    case ws::WSAECONNRESET: return "connection reset";
-    case ws::WSAECONNABORTED: return "connection aborted";
-    // The keepalive and the user time-out give up after about a minute.
-    case ws::WSAETIMEDOUT: return "no reply for 60 s";
-    case ws::WSAEHOSTUNREACH: return "host unreachable";
-    case ws::WSAENETUNREACH: return "network unreachable";
-    case ws::WSAENOTCONN: return "not connected";
-    default: break;
+        case 0: return "the server closed the connection";
+        case ws::WSAECONNREFUSED: return "connection refused";
+        case ws::WSAECONNRESET: return "connection reset";
+        case ws::WSAECONNABORTED: return "connection aborted";
+        // The keepalive and the user time-out give up after about a minute.
+        case ws::WSAETIMEDOUT: return "no reply for 60 s";
+        case ws::WSAEHOSTUNREACH: return "host unreachable";
+        case ws::WSAENETUNREACH: return "network unreachable";
+        case ws::WSAENOTCONN: return "not connected";
+        default: break;
     }
     text.Format("socket error %d", -code);
     return text;
@@ -249,7 +245,8 @@ void AggrSocket::ConnectOnReactor(const tarn::InetAddr& to) {
 }
 
 int AggrSocket::SendOnReactor(const std::string& payload) {
-    const int result = linkUp() ? sendMessage(payload.data(), static_cast<int>(payload.size())) : -tarn::platform::WSAENOTCONN;
+    const int result =
+        linkUp() ? sendMessage(payload.data(), static_cast<int>(payload.size())) : -tarn::platform::WSAENOTCONN;
     if (result < 0) {
         m_sendFailed.store(true);
         AfxWakeGui();

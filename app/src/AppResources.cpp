@@ -75,36 +75,33 @@ void RegisterIcons() {
 
 void RegisterMenus() {
     using M = CMenuItemResource;
-    const M view = M::Popup("&View", {M::Item("&Toolbar", ID_VIEW_TOOLBAR), M::Item("&Status Bar", ID_VIEW_STATUS_BAR),
-                                      M::Item("C&ommands", ID_VIEW_COMMANDS), M::Separator(),
-                                      M::Item("Zoom &In\tCtrl++", ID_VIEW_ZOOM_IN),
-                                      M::Item("Zoom O&ut\tCtrl+-", ID_VIEW_ZOOM_OUT),
-                                      M::Item("&Reset Zoom\tCtrl+0", ID_VIEW_ZOOM_RESET)});
+    const M view = M::Popup(
+        "&View", {M::Item("&Toolbar", ID_VIEW_TOOLBAR), M::Item("&Status Bar", ID_VIEW_STATUS_BAR),
+                  M::Item("C&ommands", ID_VIEW_COMMANDS), M::Separator(), M::Item("Zoom &In\tCtrl++", ID_VIEW_ZOOM_IN),
+                  M::Item("Zoom O&ut\tCtrl+-", ID_VIEW_ZOOM_OUT), M::Item("&Reset Zoom\tCtrl+0", ID_VIEW_ZOOM_RESET)});
     const M help = M::Popup("&Help", {M::Item("&About Tallyscope...", ID_APP_ABOUT)});
     CMenuResource mainMenu;
     mainMenu.popups = {
         M::Popup("&File", {M::Item("&New\tCtrl+N", ID_FILE_NEW), M::Item("&Open...\tCtrl+O", ID_FILE_OPEN),
                            M::Item("&Cancel Open\tEsc", ID_FILE_CANCEL_OPEN),
                            M::Item("&Reconnect Now\tCtrl+R", ID_FILE_RECONNECT_NOW), M::Separator(),
-                           M::Item("Recent File", ID_FILE_MRU_FILE1), M::Separator(),
-                           M::Item("E&xit", ID_APP_EXIT)}),
+                           M::Item("Recent File", ID_FILE_MRU_FILE1), M::Separator(), M::Item("E&xit", ID_APP_EXIT)}),
         view, help};
     AfxSetResourceMenu(IDR_MAINFRAME, mainMenu);
 
     CMenuResource playlistMenu;
     playlistMenu.popups = {
-        M::Popup("&File", {M::Item("&Open...\tCtrl+O", ID_FILE_OPEN),
-                           M::Item("&Cancel Open\tEsc", ID_FILE_CANCEL_OPEN),
-                           M::Item("&Reconnect Now\tCtrl+R", ID_FILE_RECONNECT_NOW), M::Item("&Close", ID_FILE_CLOSE),
-                           M::Item("&Save\tCtrl+S", ID_FILE_SAVE), M::Item("Save &As...", ID_FILE_SAVE_AS),
-                           M::Separator(), M::Item("Recent File", ID_FILE_MRU_FILE1), M::Separator(),
-                           M::Item("E&xit", ID_APP_EXIT)}),
-        M::Popup("&View", {M::Item("&Toolbar", ID_VIEW_TOOLBAR), M::Item("&Status Bar", ID_VIEW_STATUS_BAR),
-                           M::Item("C&ommands", ID_VIEW_COMMANDS), M::Separator(),
-                           M::Item("Zoom &In\tCtrl++", ID_VIEW_ZOOM_IN), M::Item("Zoom O&ut\tCtrl+-", ID_VIEW_ZOOM_OUT),
-                           M::Item("&Reset Zoom\tCtrl+0", ID_VIEW_ZOOM_RESET), M::Separator(),
-                           M::Item("&Fit Columns", ID_VIEW_FIT_COLUMNS),
-                           M::Item("&Clear Choice\tEsc", ID_VIEW_CLEAR_CHOICE)}),
+        M::Popup("&File",
+                 {M::Item("&Open...\tCtrl+O", ID_FILE_OPEN), M::Item("&Cancel Open\tEsc", ID_FILE_CANCEL_OPEN),
+                  M::Item("&Reconnect Now\tCtrl+R", ID_FILE_RECONNECT_NOW), M::Item("&Close", ID_FILE_CLOSE),
+                  M::Item("&Save\tCtrl+S", ID_FILE_SAVE), M::Item("Save &As...", ID_FILE_SAVE_AS), M::Separator(),
+                  M::Item("Recent File", ID_FILE_MRU_FILE1), M::Separator(), M::Item("E&xit", ID_APP_EXIT)}),
+        M::Popup("&View",
+                 {M::Item("&Toolbar", ID_VIEW_TOOLBAR), M::Item("&Status Bar", ID_VIEW_STATUS_BAR),
+                  M::Item("C&ommands", ID_VIEW_COMMANDS), M::Separator(), M::Item("Zoom &In\tCtrl++", ID_VIEW_ZOOM_IN),
+                  M::Item("Zoom O&ut\tCtrl+-", ID_VIEW_ZOOM_OUT), M::Item("&Reset Zoom\tCtrl+0", ID_VIEW_ZOOM_RESET),
+                  M::Separator(), M::Item("&Fit Columns", ID_VIEW_FIT_COLUMNS),
+                  M::Item("&Clear Choice\tEsc", ID_VIEW_CLEAR_CHOICE)}),
         M::Popup("&Window", {M::Item("&New Window", ID_WINDOW_NEW), M::Item("&Cascade", ID_WINDOW_CASCADE),
                              M::Item("&Tile", ID_WINDOW_TILE_HORZ), M::Item("&Arrange Icons", ID_WINDOW_ARRANGE)}),
         help};
@@ -112,28 +109,17 @@ void RegisterMenus() {
 }
 
 void RegisterAccelerators() {
-    AfxSetResourceAccelerators(IDR_MAINFRAME, {
-                                                  {"Ctrl+N", ID_FILE_NEW},
-                                                  {"Ctrl+O", ID_FILE_OPEN},
-                                                  {"Ctrl+S", ID_FILE_SAVE},
-                                                  {"Ctrl+C", ID_EDIT_COPY},
-                                                  {"Ctrl+Ins", ID_EDIT_COPY},
-                                                  {"Ctrl+V", ID_EDIT_PASTE},
-                                                  {"Shift+Ins", ID_EDIT_PASTE},
-                                                  {"Ctrl+X", ID_EDIT_CUT},
-                                                  {"Shift+Del", ID_EDIT_CUT},
-                                                  {"Ctrl+Z", ID_EDIT_UNDO},
-                                                  {"Alt+Backspace", ID_EDIT_UNDO},
-                                                  {"F6", ID_NEXT_PANE},
-                                                  {"Shift+F6", ID_PREV_PANE},
-                                                  {"F5", ID_PLAYLIST_REFRESH},
-                                                  {"Esc", ID_ESCAPE},
-                                                  {"Ctrl+R", ID_FILE_RECONNECT_NOW},
-                                                  {"Ctrl++", ID_VIEW_ZOOM_IN},
-                                                  {"Ctrl+=", ID_VIEW_ZOOM_IN},
-                                                  {"Ctrl+-", ID_VIEW_ZOOM_OUT},
-                                                  {"Ctrl+0", ID_VIEW_ZOOM_RESET},
-                                              });
+    AfxSetResourceAccelerators(
+        IDR_MAINFRAME,
+        {
+            {"Ctrl+N", ID_FILE_NEW},           {"Ctrl+O", ID_FILE_OPEN},        {"Ctrl+S", ID_FILE_SAVE},
+            {"Ctrl+C", ID_EDIT_COPY},          {"Ctrl+Ins", ID_EDIT_COPY},      {"Ctrl+V", ID_EDIT_PASTE},
+            {"Shift+Ins", ID_EDIT_PASTE},      {"Ctrl+X", ID_EDIT_CUT},         {"Shift+Del", ID_EDIT_CUT},
+            {"Ctrl+Z", ID_EDIT_UNDO},          {"Alt+Backspace", ID_EDIT_UNDO}, {"F6", ID_NEXT_PANE},
+            {"Shift+F6", ID_PREV_PANE},        {"F5", ID_PLAYLIST_REFRESH},     {"Esc", ID_ESCAPE},
+            {"Ctrl+R", ID_FILE_RECONNECT_NOW}, {"Ctrl++", ID_VIEW_ZOOM_IN},     {"Ctrl+=", ID_VIEW_ZOOM_IN},
+            {"Ctrl+-", ID_VIEW_ZOOM_OUT},      {"Ctrl+0", ID_VIEW_ZOOM_RESET},
+        });
 }
 
 void RegisterToolBar() {

@@ -22,7 +22,8 @@ bool InWall() {
 }  // namespace
 
 String PlaylistSettingsKey(const String& studio, const String& playlist) {
-    QString key = QStringLiteral("%1|%2").arg(QString::fromUtf8(studio.GetString()), QString::fromUtf8(playlist.GetString()));
+    QString key =
+        QStringLiteral("%1|%2").arg(QString::fromUtf8(studio.GetString()), QString::fromUtf8(playlist.GetString()));
     key.replace(QChar('/'), QChar('_')).replace(QChar('\\'), QChar('_'));
     return String(key.toUtf8().constData());
 }

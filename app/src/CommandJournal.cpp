@@ -7,18 +7,18 @@
 
 QString CommandKindName(CommandKind kind) {
     switch (kind) {
-    case CommandKind::TriggerOff: return QStringLiteral("off");
-    case CommandKind::TriggerOn: return QStringLiteral("on");
-    case CommandKind::ServerChange: return QStringLiteral("change");
+        case CommandKind::TriggerOff: return QStringLiteral("off");
+        case CommandKind::TriggerOn: return QStringLiteral("on");
+        case CommandKind::ServerChange: return QStringLiteral("change");
     }
     return QString();
 }
 
 QString CommandKindTitle(CommandKind kind) {
     switch (kind) {
-    case CommandKind::TriggerOff: return QStringLiteral("trigger off");
-    case CommandKind::TriggerOn: return QStringLiteral("trigger on");
-    case CommandKind::ServerChange: return QStringLiteral("server change");
+        case CommandKind::TriggerOff: return QStringLiteral("trigger off");
+        case CommandKind::TriggerOn: return QStringLiteral("trigger on");
+        case CommandKind::ServerChange: return QStringLiteral("server change");
     }
     return QString();
 }
@@ -32,12 +32,12 @@ QString RoundTripText(const CommandRecord& record) {
 QString CommandStateText(const CommandRecord& record) {
     const QString reason = QString::fromUtf8(record.reason.GetString());
     switch (record.state) {
-    case CommandState::Sending: return QStringLiteral("sending");
-    case CommandState::NotSent: return QStringLiteral("not sent: ") + reason;
-    case CommandState::SendFailed: return QStringLiteral("send failed: ") + reason;
-    case CommandState::Sent: return QStringLiteral("sent");
-    case CommandState::Applied: return QStringLiteral("applied");
-    case CommandState::NotApplied: return QStringLiteral("not applied");
+        case CommandState::Sending: return QStringLiteral("sending");
+        case CommandState::NotSent: return QStringLiteral("not sent: ") + reason;
+        case CommandState::SendFailed: return QStringLiteral("send failed: ") + reason;
+        case CommandState::Sent: return QStringLiteral("sent");
+        case CommandState::Applied: return QStringLiteral("applied");
+        case CommandState::NotApplied: return QStringLiteral("not applied");
     }
     return QString();
 }
@@ -47,9 +47,9 @@ bool CommandEffectShown(const CElementNode& root, const CommandRecord& record) {
         const PlaylistEvent e = ReadPlaylistEvent(event);
         if (!(e.eventId == record.eventId)) continue;
         switch (record.kind) {
-        case CommandKind::TriggerOff: return !e.triggerActive;
-        case CommandKind::TriggerOn: return e.triggerActive;
-        case CommandKind::ServerChange: return e.quorServer == record.newServer;
+            case CommandKind::TriggerOff: return !e.triggerActive;
+            case CommandKind::TriggerOn: return e.triggerActive;
+            case CommandKind::ServerChange: return e.quorServer == record.newServer;
         }
     }
     // The event left the playlist: nothing shows the command took effect.

@@ -17,14 +17,14 @@ void Mark(QTreeWidgetItem* item, CommandState state) {
     QColor colour;
     bool bold = false;
     switch (state) {
-    case CommandState::Applied: colour = QColor(0x1b, 0x7a, 0x2e); break;
-    case CommandState::NotSent:
-    case CommandState::SendFailed:
-    case CommandState::NotApplied:
-        colour = QColor(0xb0, 0x1c, 0x1c);
-        bold = true;
-        break;
-    default: break;
+        case CommandState::Applied: colour = QColor(0x1b, 0x7a, 0x2e); break;
+        case CommandState::NotSent:
+        case CommandState::SendFailed:
+        case CommandState::NotApplied:
+            colour = QColor(0xb0, 0x1c, 0x1c);
+            bold = true;
+            break;
+        default: break;
     }
     QFont font = item->font(CCommandsPanel::kState);
     font.setBold(bold);

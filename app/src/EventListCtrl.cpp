@@ -137,7 +137,8 @@ void CEventListCtrl::SetCountdownGreyed(bool greyed) {
     const int row = greyed ? m_running.RunningRow() : -1;
     if (m_greyedRow >= 0 && m_greyedRow != row && m_greyedRow < GetItemCount())
         SetItemGreyed(m_greyedRow, kColumnDuration, false);
-    if (row >= 0 && row < GetItemCount() && !GetItemGreyed(row, kColumnDuration)) SetItemGreyed(row, kColumnDuration, true);
+    if (row >= 0 && row < GetItemCount() && !GetItemGreyed(row, kColumnDuration))
+        SetItemGreyed(row, kColumnDuration, true);
     m_greyedRow = row;
     m_countdownGreyed = greyed;
 }
@@ -147,7 +148,8 @@ void CEventListCtrl::AdvanceRunningRow(std::chrono::steady_clock::time_point now
     // late still counts its second, and the steps stay within half a second
     // of the clock however the timer drifts.
     constexpr auto kEarly = std::chrono::milliseconds(500);
-    const long steps = static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(now - m_lastStep + kEarly).count());
+    const long steps =
+        static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(now - m_lastStep + kEarly).count());
     if (steps <= 0) return;
     m_lastStep += std::chrono::seconds(steps);
     TickRunningRow(steps);

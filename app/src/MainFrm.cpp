@@ -36,9 +36,9 @@ CMainFrame::CMainFrame() {
 
 int CMainFrame::OnCreate(CREATESTRUCT* cs) {
     if (CMDIFrameWnd::OnCreate(cs) == -1) return -1;
-    if (!m_wndToolBar.CreateEx(this, TBSTYLE_FLAT,
-                               WS_CHILD | WS_VISIBLE | CBRS_TOP | CBRS_GRIPPER | CBRS_TOOLTIPS | CBRS_FLYBY |
-                                   CBRS_SIZE_DYNAMIC) ||
+    if (!m_wndToolBar.CreateEx(
+            this, TBSTYLE_FLAT,
+            WS_CHILD | WS_VISIBLE | CBRS_TOP | CBRS_GRIPPER | CBRS_TOOLTIPS | CBRS_FLYBY | CBRS_SIZE_DYNAMIC) ||
         !m_wndToolBar.LoadToolBar(IDR_MAINFRAME))
         return -1;
     if (!m_wndStatusBar.Create(this) ||
@@ -79,8 +79,8 @@ void CMainFrame::RestorePlacement() {
     QScreen* screen = ScreenOf(m_hWnd);
     if (app == nullptr || screen == nullptr || m_hWnd == nullptr) return;
     const QRect area = screen->availableGeometry();
-    const QStringList parts = QString::fromUtf8(app->GetProfileString("Placement", PlacementKey(screen), "").GetString())
-                                  .split(QChar(','));
+    const QStringList parts =
+        QString::fromUtf8(app->GetProfileString("Placement", PlacementKey(screen), "").GetString()).split(QChar(','));
     QRect place;
     if (parts.size() == 4) {
         bool ok[4] = {};
@@ -107,7 +107,8 @@ void CMainFrame::SavePlacement() {
     QScreen* screen = ScreenOf(m_hWnd);
     if (screen == nullptr) return;
     const QRect place(m_hWnd->pos(), m_hWnd->size());
-    const QString text = QStringLiteral("%1,%2,%3,%4").arg(place.x()).arg(place.y()).arg(place.width()).arg(place.height());
+    const QString text =
+        QStringLiteral("%1,%2,%3,%4").arg(place.x()).arg(place.y()).arg(place.width()).arg(place.height());
     app->WriteProfileString("Placement", PlacementKey(screen), text.toUtf8().constData());
 }
 
@@ -165,7 +166,8 @@ bool CMainFrame::WallTiler::eventFilter(QObject* watched, QEvent* event) {
     // After the area has laid out its new size: the filter runs before it.
     if (event->type() == QEvent::Resize && m_frame != nullptr && m_frame->InWallMode()) {
         CMainFrame* frame = m_frame;
-        QMetaObject::invokeMethod(watched, [frame] { frame->MDITile(true); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            watched, [frame] { frame->MDITile(true); }, Qt::QueuedConnection);
     }
     return QObject::eventFilter(watched, event);
 }
@@ -174,7 +176,9 @@ void CMainFrame::SetMessagePane(const char* text) { m_wndStatusBar.SetPaneText(k
 
 void CMainFrame::SetClockPane(const char* text) { m_wndStatusBar.SetPaneText(kClockPane, text, true); }
 
-void CMainFrame::SetAggrLinkIcon(bool up) { m_wndStatusBar.SetPaneIcon(kAggrLinkPane, up ? IDI_LINK_UP : IDI_LINK_DOWN); }
+void CMainFrame::SetAggrLinkIcon(bool up) {
+    m_wndStatusBar.SetPaneIcon(kAggrLinkPane, up ? IDI_LINK_UP : IDI_LINK_DOWN);
+}
 
 void CMainFrame::SetStudioLinkIcon(bool up) {
     m_wndStatusBar.SetPaneIcon(kStudioLinkPane, up ? IDI_LINK_UP : IDI_LINK_DOWN);

@@ -20,7 +20,7 @@ QString UserName() {
     if (user != nullptr && user[0] != '\0') return QString::fromLocal8Bit(user);
     const char* logname = std::getenv("LOGNAME");
     if (logname != nullptr && logname[0] != '\0') return QString::fromLocal8Bit(logname);
-    passwd entry {};
+    passwd entry{};
     passwd* found = nullptr;
     char buffer[1024];
     if (::getpwuid_r(::getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr)

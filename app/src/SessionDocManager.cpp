@@ -204,7 +204,8 @@ void CSessionDocManager::OpenFailed(const String& problem) {
         m_openProblem = !m_lastFailure.IsEmpty() ? m_lastFailure
                         : problem.IsEmpty()      ? String("the connection failed")
                                                  : problem;
-        m_openPauseMs = m_openPauseMs == 0 ? m_settings.reconnectPauseFirstMs : std::min(m_openPauseMs * 2, m_settings.reconnectPauseMostMs);
+        m_openPauseMs = m_openPauseMs == 0 ? m_settings.reconnectPauseFirstMs
+                                           : std::min(m_openPauseMs * 2, m_settings.reconnectPauseMostMs);
         m_openRetryAt = Clock::now() + std::chrono::milliseconds(m_openPauseMs);
         m_phase = OpenPhase::Retrying;
         if (m_openTimer) m_openTimer->start(kOpenTickMs);
@@ -213,7 +214,7 @@ void CSessionDocManager::OpenFailed(const String& problem) {
     }
     m_phase = OpenPhase::None;
     ShowMessage(problem.IsEmpty() || problem == "the connection failed" || problem == "no studio list came" ? ""
-                                                                                                           : problem);
+                                                                                                            : problem);
     AfxMessageBox("Failed to connect to aggr server", MB_OK);
 }
 
@@ -344,7 +345,8 @@ void CSessionDocManager::Reconnect() {
 }
 
 int CSessionDocManager::NextPauseMs() {
-    m_pauseMs = m_pauseMs == 0 ? m_settings.reconnectPauseFirstMs : std::min(m_pauseMs * 2, m_settings.reconnectPauseMostMs);
+    m_pauseMs =
+        m_pauseMs == 0 ? m_settings.reconnectPauseFirstMs : std::min(m_pauseMs * 2, m_settings.reconnectPauseMostMs);
     return m_pauseMs;
 }
 
@@ -404,8 +406,7 @@ void CSessionDocManager::HandleNotifications(AggrSocket* socket, CMainFrame* fra
     // between two passes give one refresh, and an "Update" followed at once
     // by a studio keyword still gives it.
     if (taken.update) RefreshDocuments();
-    if (taken.studio != 0)
-        SetStudioUp(taken.studio > 0, taken.studio > 0 ? "StudioConnected" : "StudioDisconnected");
+    if (taken.studio != 0) SetStudioUp(taken.studio > 0, taken.studio > 0 ? "StudioConnected" : "StudioDisconnected");
     ShowLinks(frame);
 }
 
@@ -492,7 +493,8 @@ String CSessionDocManager::AggrLinkDetail() const {
     if (!m_lastFailure.IsEmpty())
         lines << QStringLiteral("Last failure: %1 (%2)").arg(Q(m_lastFailure), Hms(m_lastFailureAt));
     if (!up) {
-        if (m_attemptsSinceUp > 0) lines << QStringLiteral("Attempts since the link was last up: %1").arg(m_attemptsSinceUp);
+        if (m_attemptsSinceUp > 0)
+            lines << QStringLiteral("Attempts since the link was last up: %1").arg(m_attemptsSinceUp);
         const Clock::time_point now = Clock::now();
         Clock::time_point next{};
         if (m_phase == OpenPhase::Retrying) next = m_openRetryAt;
@@ -500,8 +502,8 @@ String CSessionDocManager::AggrLinkDetail() const {
         if (m_attemptRunning || m_phase == OpenPhase::Waiting) {
             lines << QStringLiteral("An attempt is under way");
         } else if (next != Clock::time_point{}) {
-            const auto left = std::max<long long>(
-                0, std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count());
+            const auto left =
+                std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count());
             lines << QStringLiteral("Next attempt: %1 (Reconnect now: Ctrl+R)")
                          .arg(Hms(QDateTime::currentDateTime().addMSecs(left)));
         }

@@ -31,45 +31,47 @@ namespace {
 constexpr const char* kProgram = "tallyscope";
 
 void PrintUsage() {
-    std::fputs("Usage: tallyscope [OPTION]...\n"
-               "Monitors, live, the playlists a broadcast studio is playing out, through an\n"
-               "aggregation server. File > Open starts the session with the server named in\n"
-               "the configuration.\n"
-               "\n"
-               "  -h, --help                show this help and exit\n"
-               "      --version             show version information and exit\n"
-               "      --connect             connect to the server at start-up (as File > Open)\n"
-               "      --studio=NAME         choose the studio NAME without asking; with\n"
-               "                            --connect, keep trying until the server answers\n"
-               "      --screenshot=FILE     save the main window as a PNG image, then exit\n"
-               "                            (after SECONDS with --quit-after, else at once)\n"
-               "      --quit-after=SECONDS  exit after that many seconds (0 to 86400)\n"
-               "      --wall                a wall display: full screen, no toolbar, the\n"
-               "                            playlist windows tiled\n"
-               "      --screen=N            with --wall, the screen to fill (0 is the first;\n"
-               "                            the primary screen when there is no screen N)\n"
-               "\n"
-               "Values may also follow as the next argument (--studio NAME).\n"
-               "\n"
-               "The configuration file is named by the machine-wide settings file\n"
-               "Corvane/TarnTallyscope.conf in the first folder of XDG_CONFIG_DIRS\n"
-               "(default /etc/xdg):\n"
-               "\n"
-               "  [General]\n"
-               "  Config=/etc/tallyscope/config.xml\n"
-               "\n"
-               "Exit status: 0 when the viewer ends normally, 1 when the screenshot cannot\n"
-               "be written, 2 for a bad command line.\n"
-               "\n"
-               "Full documentation: man tallyscope (the README of the source tree too).\n",
-               stdout);
+    std::fputs(
+        "Usage: tallyscope [OPTION]...\n"
+        "Monitors, live, the playlists a broadcast studio is playing out, through an\n"
+        "aggregation server. File > Open starts the session with the server named in\n"
+        "the configuration.\n"
+        "\n"
+        "  -h, --help                show this help and exit\n"
+        "      --version             show version information and exit\n"
+        "      --connect             connect to the server at start-up (as File > Open)\n"
+        "      --studio=NAME         choose the studio NAME without asking; with\n"
+        "                            --connect, keep trying until the server answers\n"
+        "      --screenshot=FILE     save the main window as a PNG image, then exit\n"
+        "                            (after SECONDS with --quit-after, else at once)\n"
+        "      --quit-after=SECONDS  exit after that many seconds (0 to 86400)\n"
+        "      --wall                a wall display: full screen, no toolbar, the\n"
+        "                            playlist windows tiled\n"
+        "      --screen=N            with --wall, the screen to fill (0 is the first;\n"
+        "                            the primary screen when there is no screen N)\n"
+        "\n"
+        "Values may also follow as the next argument (--studio NAME).\n"
+        "\n"
+        "The configuration file is named by the machine-wide settings file\n"
+        "Corvane/TarnTallyscope.conf in the first folder of XDG_CONFIG_DIRS\n"
+        "(default /etc/xdg):\n"
+        "\n"
+        "  [General]\n"
+        "  Config=/etc/tallyscope/config.xml\n"
+        "\n"
+        "Exit status: 0 when the viewer ends normally, 1 when the screenshot cannot\n"
+        "be written, 2 for a bad command line.\n"
+        "\n"
+        "Full documentation: man tallyscope (the README of the source tree too).\n",
+        stdout);
 }
 
 void PrintVersion() {
-    std::printf("%s %s\n"
-                "Copyright (C) 2026 Corvane.\n"
-                "Proprietary software: use it under your licence agreement with Corvane.\n",
-                kProgram, kTallyscopeVersion);
+    std::printf(
+        "%s %s\n"
+        "Copyright (C) 2026 Corvane.\n"
+        "Proprietary software: use it under your licence agreement with Corvane.\n",
+        kProgram, kTallyscopeVersion);
 }
 
 // Says what is wrong with the command line the GNU way; exit status 2.

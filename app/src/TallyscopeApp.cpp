@@ -56,7 +56,8 @@ bool CTallyscopeApp::InitInstance() {
     mainFrame->UpdateWindow();
 
     m_clockRunning = 0;
-    m_zoom = std::clamp(GetProfileString("View", "Zoom", "100").ToInt(), kZoomSteps[0], kZoomSteps[std::size(kZoomSteps) - 1]);
+    m_zoom = std::clamp(GetProfileString("View", "Zoom", "100").ToInt(), kZoomSteps[0],
+                        kZoomSteps[std::size(kZoomSteps) - 1]);
     return true;
 }
 
@@ -116,8 +117,7 @@ void CTallyscopeApp::SendNoQuorTrigger(const String& playlist, const String& eve
     GiveCommand(CommandKind::TriggerOff, playlist, eventId, String(), origin);
 }
 
-void CTallyscopeApp::SendEnableQuorTrigger(const String& playlist, const String& eventId,
-                                           const CommandOrigin* origin) {
+void CTallyscopeApp::SendEnableQuorTrigger(const String& playlist, const String& eventId, const CommandOrigin* origin) {
     GiveCommand(CommandKind::TriggerOn, playlist, eventId, String(), origin);
 }
 
@@ -135,9 +135,9 @@ namespace {
 
 String Payload(CommandKind kind, const String& playlist, const String& eventId, const String& server) {
     switch (kind) {
-    case CommandKind::TriggerOff: return FormatNoQuorTrigger(playlist, eventId);
-    case CommandKind::TriggerOn: return FormatEnableQuorTrigger(playlist, eventId);
-    case CommandKind::ServerChange: return FormatChangeQuorServer(playlist, eventId, server);
+        case CommandKind::TriggerOff: return FormatNoQuorTrigger(playlist, eventId);
+        case CommandKind::TriggerOn: return FormatEnableQuorTrigger(playlist, eventId);
+        case CommandKind::ServerChange: return FormatChangeQuorServer(playlist, eventId, server);
     }
     return String();
 }
@@ -169,8 +169,8 @@ QString Q(const String& text) { return QString::fromUtf8(text.GetString()); }
 
 }  // namespace
 
-void CTallyscopeApp::GiveCommand(CommandKind kind, const String& playlist, const String& eventId,
-                                 const String& server, const CommandOrigin* origin) {
+void CTallyscopeApp::GiveCommand(CommandKind kind, const String& playlist, const String& eventId, const String& server,
+                                 const CommandOrigin* origin) {
     if (origin != nullptr && ConfirmCommands() &&
         AfxMessageBox(ConfirmationText(kind, playlist, eventId, server, *origin), MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
@@ -188,7 +188,8 @@ void CTallyscopeApp::GiveCommand(CommandKind kind, const String& playlist, const
     const int number = m_journal.Add(record);
     long ticket = 0;
     if (manager == nullptr || !manager->SendCommand(Payload(kind, playlist, eventId, server), &ticket)) {
-        if (CMainFrame* frame = GetMainFrame(); manager == nullptr && frame != nullptr) frame->SetMessagePane("Not connected");
+        if (CMainFrame* frame = GetMainFrame(); manager == nullptr && frame != nullptr)
+            frame->SetMessagePane("Not connected");
         m_journal.NotSent(number, "not connected");
         return;
     }
@@ -198,7 +199,8 @@ void CTallyscopeApp::GiveCommand(CommandKind kind, const String& playlist, const
 void CTallyscopeApp::FollowCommands() {
     if (CSessionDocManager* manager = GetSessionDocManager()) {
         for (const SendOutcomes::Outcome& outcome : manager->TakeSendOutcomes())
-            m_journal.SendDone(outcome.ticket, outcome.code, outcome.code >= 0 ? String() : SendFailureText(outcome.code));
+            m_journal.SendDone(outcome.ticket, outcome.code,
+                               outcome.code >= 0 ? String() : SendFailureText(outcome.code));
     }
     if (m_journal.HasPending()) m_journal.Expire(std::chrono::steady_clock::now());
 }
@@ -211,7 +213,8 @@ void CTallyscopeApp::CommandChanged(const CommandRecord& record) {
         QString text = QStringLiteral("Command %1: %2 in %3: %4")
                            .arg(QString::number(record.number), CommandKindTitle(record.kind) + " " + Q(record.eventId),
                                 Q(record.playlist), CommandStateText(record));
-        if (record.state == CommandState::Applied && record.roundTripMs >= 0) text += " (" + RoundTripText(record) + ")";
+        if (record.state == CommandState::Applied && record.roundTripMs >= 0)
+            text += " (" + RoundTripText(record) + ")";
         frame->SetMessagePane(text.toUtf8().constData());
     }
     QJsonObject entry{{"type", "command"},

@@ -136,7 +136,8 @@ void StoreAndParse(CHttpResult& result, const std::string& target, LoadedPlaylis
     if (target.empty()) return fail("the cache folder cannot be made");
     TempFile temp(target + ".XXXXXX");
     if (temp.get() == nullptr) return fail("cannot write " + target + ": " + std::strerror(errno));
-    if (!result.body.empty() && std::fwrite(result.body.data(), 1, result.body.size(), temp.get()) != result.body.size())
+    if (!result.body.empty() &&
+        std::fwrite(result.body.data(), 1, result.body.size(), temp.get()) != result.body.size())
         return fail("cannot write " + target + ": " + std::strerror(errno));
     if (!temp.Close()) return fail("cannot write " + target + ": " + std::strerror(errno));
     result.body.clear();

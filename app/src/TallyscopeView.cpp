@@ -118,8 +118,8 @@ void CTallyscopeView::OnUpdate(CView*, LPARAM hint, CObject*) {
         FillList();
         // A good fetch with both links up: the rows are fresh again.
         const CSessionDocManager* manager = GetSessionDocManager();
-        const bool linksUp = manager == nullptr || manager->SessionUp() != 1 ||
-                             (manager->LinkUp() && manager->StudioLinkUp());
+        const bool linksUp =
+            manager == nullptr || manager->SessionUp() != 1 || (manager->LinkUp() && manager->StudioLinkUp());
         if (linksUp) {
             m_staleReason.clear();
             m_staleSince = QDateTime();
@@ -340,7 +340,8 @@ void CTallyscopeView::UpdateFreshness() {
         if (!doc->m_url.IsEmpty() && error.startsWith(prefix)) error.remove(0, prefix.size());
         reason = QStringLiteral("last fetch failed: %1").arg(error);
         since = doc->FetchErrorSince();
-    } else if (const CSessionDocManager* manager = GetSessionDocManager(); manager != nullptr && manager->SessionUp() == 1) {
+    } else if (const CSessionDocManager* manager = GetSessionDocManager();
+               manager != nullptr && manager->SessionUp() == 1) {
         if (!manager->LinkUp()) {
             reason = QStringLiteral("no link to the server");
             since = manager->AggrDownSince();

@@ -17,10 +17,8 @@ String::String(const char* data, int count) {
 
 String& String::operator=(const char* text) {
     // `text` may point into text_ itself: assign() copes with that.
-    if (text == nullptr)
-        text_.clear();
-    else
-        text_.assign(text);
+    if (text == nullptr) text_.clear();
+    else text_.assign(text);
     return *this;
 }
 
@@ -65,9 +63,7 @@ String& String::operator+=(const String& text) {
     return *this;
 }
 
-int String::Compare(const char* text) const {
-    return std::strcmp(text_.c_str(), text != nullptr ? text : "");
-}
+int String::Compare(const char* text) const { return std::strcmp(text_.c_str(), text != nullptr ? text : ""); }
 
 int String::Length() const {
     return text_.size() > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(text_.size());
@@ -147,10 +143,8 @@ StringList::~StringList() { RemoveAll(); }
 
 POSITION StringList::AddTail(const String& value) {
     Node* node = new Node{value, nullptr};
-    if (tail_ == nullptr)
-        head_ = node;
-    else
-        tail_->next = node;
+    if (tail_ == nullptr) head_ = node;
+    else tail_->next = node;
     tail_ = node;
     ++count_;
     return ToPosition(node);

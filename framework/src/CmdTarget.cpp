@@ -50,25 +50,24 @@ const CCmdTarget::UpdateEntry* CCmdTarget::FindUpdate(UINT id) const {
 
 bool CCmdTarget::DispatchOwn(UINT id, CmdKind kind, CCmdUI* ui) {
     switch (kind) {
-    case CmdKind::Execute:
-        if (const CommandEntry* e = FindCommand(id)) {
-            // Copy: the handler may change this target's map or delete it.
-            auto run = e->run;
-            run(id);
-            return true;
-        }
-        return false;
-    case CmdKind::UpdateUI:
-        if (const UpdateEntry* e = FindUpdate(id)) {
-            if (ui != nullptr) {
+        case CmdKind::Execute:
+            if (const CommandEntry* e = FindCommand(id)) {
+                // Copy: the handler may change this target's map or delete it.
                 auto run = e->run;
-                run(ui);
+                run(id);
+                return true;
             }
-            return true;
-        }
-        return false;
-    case CmdKind::Probe:
-        return FindCommand(id) != nullptr;
+            return false;
+        case CmdKind::UpdateUI:
+            if (const UpdateEntry* e = FindUpdate(id)) {
+                if (ui != nullptr) {
+                    auto run = e->run;
+                    run(ui);
+                }
+                return true;
+            }
+            return false;
+        case CmdKind::Probe: return FindCommand(id) != nullptr;
     }
     return false;
 }

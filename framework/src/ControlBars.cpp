@@ -168,8 +168,10 @@ bool CToolBar::LoadToolBar(UINT resourceId) {
         const String strings = AfxLoadString(id);
         QAction* action = toolbar->addAction(QIcon(QString::fromUtf8(button.image.GetString())), QString());
         action->setProperty("afxCommandId", id);
-        if (m_dwStyle & CBRS_TOOLTIPS) action->setToolTip(QString::fromUtf8(AfxExtractSubString(strings, 1).GetString()));
-        if (m_dwStyle & CBRS_FLYBY) action->setStatusTip(QString::fromUtf8(AfxExtractSubString(strings, 0).GetString()));
+        if (m_dwStyle & CBRS_TOOLTIPS)
+            action->setToolTip(QString::fromUtf8(AfxExtractSubString(strings, 1).GetString()));
+        if (m_dwStyle & CBRS_FLYBY)
+            action->setStatusTip(QString::fromUtf8(AfxExtractSubString(strings, 0).GetString()));
         QObject::connect(action, &QAction::triggered, action, [this, id] {
             if (m_pFrame != nullptr) AfxExecuteCommand(m_pFrame, id);
         });

@@ -60,10 +60,8 @@ CWnd* Control(CDataExchange* dx, int id) { return dx->m_pDlgWnd != nullptr ? dx-
 void DDX_Text(CDataExchange* dx, int id, String& value) {
     CWnd* control = Control(dx, id);
     if (control == nullptr) return;
-    if (dx->m_bSaveAndValidate)
-        value = control->GetWindowText();
-    else
-        control->SetWindowText(value);
+    if (dx->m_bSaveAndValidate) value = control->GetWindowText();
+    else control->SetWindowText(value);
 }
 
 void DDX_Text(CDataExchange* dx, int id, int& value) {
@@ -191,60 +189,58 @@ void CDialog::BuildFromTemplate() {
         std::unique_ptr<CWnd> wnd;
         QWidget* widget = nullptr;
         switch (item.kind) {
-        case CDialogItemResource::Text: {
-            auto* label = new QLabel(dialog);
-            label->setTextFormat(Qt::PlainText);
-            label->setText((item.style & SS_NOPREFIX) ? QString::fromUtf8(item.text.GetString()) : WithoutPrefix(item.text));
-            widget = label;
-            wnd = std::make_unique<CStatic>();
-            break;
-        }
-        case CDialogItemResource::Icon: {
-            auto* label = new QLabel(dialog);
-            label->setPixmap(AfxLoadIcon(item.iconId).pixmap(32, 32));
-            widget = label;
-            wnd = std::make_unique<CStatic>();
-            break;
-        }
-        case CDialogItemResource::Edit: {
-            auto* edit = new QLineEdit(dialog);
-            edit->setReadOnly((item.style & ES_READONLY) != 0);
-            widget = edit;
-            wnd = std::make_unique<CEdit>();
-            break;
-        }
-        case CDialogItemResource::ComboBox: {
-            auto* combo = new QComboBox(dialog);
-            const bool editable = (item.style & CBS_DROPDOWNLIST) == CBS_DROPDOWN;
-            combo->setEditable(editable);
-            if (editable) combo->setInsertPolicy(QComboBox::NoInsert);
-            widget = combo;
-            auto box = std::make_unique<CComboBox>();
-            box->SetSorted((item.style & CBS_SORT) != 0);
-            wnd = std::move(box);
-            break;
-        }
-        case CDialogItemResource::PushButton:
-        case CDialogItemResource::DefPushButton: {
-            auto* button = new QPushButton(QString::fromUtf8(item.text.GetString()), dialog);
-            button->setDefault(item.kind == CDialogItemResource::DefPushButton);
-            button->setAutoDefault(item.kind == CDialogItemResource::DefPushButton);
-            const int id = item.id;
-            QObject::connect(button, &QPushButton::clicked, button, [this, id] {
-                AfxGuard("dialog button", [&] { HandleButton(id); });
-            });
-            widget = button;
-            wnd = std::make_unique<CButton>();
-            break;
-        }
+            case CDialogItemResource::Text: {
+                auto* label = new QLabel(dialog);
+                label->setTextFormat(Qt::PlainText);
+                label->setText((item.style & SS_NOPREFIX) ? QString::fromUtf8(item.text.GetString())
+                                                          : WithoutPrefix(item.text));
+                widget = label;
+                wnd = std::make_unique<CStatic>();
+                break;
+            }
+            case CDialogItemResource::Icon: {
+                auto* label = new QLabel(dialog);
+                label->setPixmap(AfxLoadIcon(item.iconId).pixmap(32, 32));
+                widget = label;
+                wnd = std::make_unique<CStatic>();
+                break;
+            }
+            case CDialogItemResource::Edit: {
+                auto* edit = new QLineEdit(dialog);
+                edit->setReadOnly((item.style & ES_READONLY) != 0);
+                widget = edit;
+                wnd = std::make_unique<CEdit>();
+                break;
+            }
+            case CDialogItemResource::ComboBox: {
+                auto* combo = new QComboBox(dialog);
+                const bool editable = (item.style & CBS_DROPDOWNLIST) == CBS_DROPDOWN;
+                combo->setEditable(editable);
+                if (editable) combo->setInsertPolicy(QComboBox::NoInsert);
+                widget = combo;
+                auto box = std::make_unique<CComboBox>();
+                box->SetSorted((item.style & CBS_SORT) != 0);
+                wnd = std::move(box);
+                break;
+            }
+            case CDialogItemResource::PushButton:
+            case CDialogItemResource::DefPushButton: {
+                auto* button = new QPushButton(QString::fromUtf8(item.text.GetString()), dialog);
+                button->setDefault(item.kind == CDialogItemResource::DefPushButton);
+                button->setAutoDefault(item.kind == CDialogItemResource::DefPushButton);
+                const int id = item.id;
+                QObject::connect(button, &QPushButton::clicked, button,
+                                 [this, id] { AfxGuard("dialog button", [&] { HandleButton(id); }); });
+                widget = button;
+                wnd = std::make_unique<CButton>();
+                break;
+            }
         }
         wnd->Attach(widget);
         wnd->SetDlgCtrlID(item.id);
         wnd->MoveWindow(px(item.x), py(item.y), px(item.cx), py(item.cy), false);
-        if (item.id == IDC_STATIC)
-            anonymous_.push_back(std::move(wnd));
-        else
-            controls_[item.id] = std::move(wnd);
+        if (item.id == IDC_STATIC) anonymous_.push_back(std::move(wnd));
+        else controls_[item.id] = std::move(wnd);
     }
 }
 
@@ -264,12 +260,9 @@ int CDialog::DoModal() {
         run.dialog = this;
         run.widget = dialog;
         result = AfxRunModal(dialog, run, [this](int answer) {
-            if (answer == IDOK)
-                OnOK();
-            else if (answer == IDCANCEL)
-                OnCancel();
-            else
-                EndDialog(answer);
+            if (answer == IDOK) OnOK();
+            else if (answer == IDCANCEL) OnCancel();
+            else EndDialog(answer);
         });
     } catch (...) {
         controls_.clear();
@@ -308,18 +301,17 @@ bool CDialog::UpdateData(bool saveAndValidate) {
 void CDialog::DoDataExchange(CDataExchange*) {}
 
 void CDialog::HandleButton(int id) {
-    if (id == IDOK)
-        OnOK();
-    else if (id == IDCANCEL)
-        OnCancel();
-    else
-        OnCmdMsg(static_cast<UINT>(id), CmdKind::Execute, nullptr);
+    if (id == IDOK) OnOK();
+    else if (id == IDCANCEL) OnCancel();
+    else OnCmdMsg(static_cast<UINT>(id), CmdKind::Execute, nullptr);
 }
 
 // ---- CFileDialog -----------------------------------------------------------
 
 CFileDialog::CFileDialog(bool openFileDialog, const char* defaultName, const char* title)
-    : m_open(openFileDialog), m_fileName(defaultName), m_title(title != nullptr ? title : (openFileDialog ? "Open" : "Save As")) {}
+    : m_open(openFileDialog),
+      m_fileName(defaultName),
+      m_title(title != nullptr ? title : (openFileDialog ? "Open" : "Save As")) {}
 
 int CFileDialog::DoModal() {
     CWnd* mainWnd = AfxGetMainWnd();

@@ -169,7 +169,8 @@ CDocManager::~CDocManager() {
 }
 
 void CDocManager::AddDocTemplate(CDocTemplate* docTemplate) {
-    if (docTemplate != nullptr && std::find(m_templateList.begin(), m_templateList.end(), docTemplate) == m_templateList.end())
+    if (docTemplate != nullptr &&
+        std::find(m_templateList.begin(), m_templateList.end(), docTemplate) == m_templateList.end())
         m_templateList.push_back(docTemplate);
 }
 

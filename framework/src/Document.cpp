@@ -151,10 +151,8 @@ void CDocument::OnCloseDocument() {
     m_bAutoDelete = false;
     for (CView* view : GetViews()) {
         if (std::find(m_viewList.begin(), m_viewList.end(), view) == m_viewList.end()) continue;
-        if (CFrameWnd* frame = view->GetParentFrame())
-            frame->DestroyWindow();
-        else
-            view->DestroyWindow();
+        if (CFrameWnd* frame = view->GetParentFrame()) frame->DestroyWindow();
+        else view->DestroyWindow();
     }
     m_bAutoDelete = autoDelete;
     DeleteContents();
@@ -168,9 +166,9 @@ bool CDocument::SaveModified() {
     String prompt;
     prompt.Format("Save changes to %s?", m_strTitle.GetString());
     switch (AfxMessageBox(prompt, MB_YESNOCANCEL)) {
-    case IDCANCEL: return false;
-    case IDYES: return DoFileSave();
-    default: return true;
+        case IDCANCEL: return false;
+        case IDYES: return DoFileSave();
+        default: return true;
     }
 }
 

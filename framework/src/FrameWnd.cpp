@@ -117,9 +117,7 @@ void CFrameWnd::SetActiveView(CView* view, bool notify) {
     }
 }
 
-CDocument* CFrameWnd::GetActiveDocument() {
-    return m_pViewActive != nullptr ? m_pViewActive->GetDocument() : nullptr;
-}
+CDocument* CFrameWnd::GetActiveDocument() { return m_pViewActive != nullptr ? m_pViewActive->GetDocument() : nullptr; }
 
 void CFrameWnd::InitialUpdateFrame(CDocument* doc, bool makeVisible) {
     if (m_pViewActive == nullptr && !m_views.empty()) SetActiveView(m_views.front(), false);
@@ -137,10 +135,8 @@ void CFrameWnd::InitialUpdateFrame(CDocument* doc, bool makeVisible) {
 
 void CFrameWnd::ActivateFrame(int cmdShow) {
     if (m_hWnd == nullptr) return;
-    if (cmdShow == -1)
-        m_hWnd->show();
-    else
-        ShowWindow(cmdShow);
+    if (cmdShow == -1) m_hWnd->show();
+    else ShowWindow(cmdShow);
     m_hWnd->raise();
     m_hWnd->activateWindow();
 }
@@ -399,8 +395,8 @@ void CMDIFrameWnd::FillMenu(QMenu* menu, const CMenuItemResource& popup) {
         CMDIChildWnd* active = MDIGetActive();
         int n = 1;
         for (CMDIChildWnd* child : children) {
-            QAction* action = menu->addAction(
-                QStringLiteral("&%1 %2").arg(n++).arg(child->m_hWnd != nullptr ? child->m_hWnd->windowTitle() : QString()));
+            QAction* action = menu->addAction(QStringLiteral("&%1 %2").arg(n++).arg(
+                child->m_hWnd != nullptr ? child->m_hWnd->windowTitle() : QString()));
             action->setCheckable(true);
             action->setChecked(child == active);
             QPointer<QWidget> target(child->m_hWnd);
@@ -625,10 +621,8 @@ void CMDIFrameWnd::HandleSubWindowActivated() {
 }
 
 void CMDIFrameWnd::HandleStatusTip(const String& tip) {
-    if (tip.IsEmpty())
-        SetMessageText(AFX_IDS_IDLEMESSAGE);
-    else
-        SetMessageText(tip);
+    if (tip.IsEmpty()) SetMessageText(AFX_IDS_IDLEMESSAGE);
+    else SetMessageText(tip);
 }
 
 // ---- CMDIChildWnd ----------------------------------------------------------
@@ -681,12 +675,9 @@ void CMDIChildWnd::MDIActivate() {
 void CMDIChildWnd::ActivateFrame(int cmdShow) {
     auto* sub = qobject_cast<QMdiSubWindow*>(m_hWnd);
     if (sub == nullptr) return;
-    if (cmdShow == SW_SHOWMAXIMIZED)
-        sub->showMaximized();
-    else if (cmdShow == SW_SHOWMINIMIZED || cmdShow == SW_MINIMIZE)
-        sub->showMinimized();
-    else if (!sub->isVisible())
-        sub->show();
+    if (cmdShow == SW_SHOWMAXIMIZED) sub->showMaximized();
+    else if (cmdShow == SW_SHOWMINIMIZED || cmdShow == SW_MINIMIZE) sub->showMinimized();
+    else if (!sub->isVisible()) sub->show();
     // Lay the window out now: the views get their size before anything else
     // runs.
     if (QLayout* layout = sub->layout()) layout->activate();

@@ -265,11 +265,11 @@ private:
         if (done) AfxGuard("HTTP fetch", [&] { done(result); });
     }
 
-    std::mutex finishedLock_;             // declared first: the receiver uses it
-    std::unique_ptr<Receiver> receiver_;  // GUI thread; receives deliveries
+    std::mutex finishedLock_;                            // declared first: the receiver uses it
+    std::unique_ptr<Receiver> receiver_;                 // GUI thread; receives deliveries
     std::vector<std::pair<int, CHttpResult>> finished_;  // guarded by finishedLock_
-    bool deliveryPosted_ = false;                       // guarded by finishedLock_
-    CURLM* multi_ = nullptr;             // worker thread (after start)
+    bool deliveryPosted_ = false;                        // guarded by finishedLock_
+    CURLM* multi_ = nullptr;                             // worker thread (after start)
     std::thread thread_;
 
     std::mutex lock_;
@@ -279,7 +279,7 @@ private:
 
     std::map<int, Transfer> active_;  // worker thread; node-based: CURLOPT_PRIVATE points into it
     std::unordered_map<int, std::function<void(CHttpResult&)>> done_;  // GUI thread
-    int lastId_ = 0;                                                    // GUI thread
+    int lastId_ = 0;                                                   // GUI thread
 };
 
 CHttpFetcher::CHttpFetcher() : impl_(std::make_unique<Impl>()) {}

@@ -20,9 +20,9 @@ namespace {
 
 Qt::Alignment AlignmentOf(int format) {
     switch (format & 3) {
-    case LVCFMT_RIGHT: return Qt::AlignRight | Qt::AlignVCenter;
-    case LVCFMT_CENTER: return Qt::AlignHCenter | Qt::AlignVCenter;
-    default: return Qt::AlignLeft | Qt::AlignVCenter;
+        case LVCFMT_RIGHT: return Qt::AlignRight | Qt::AlignVCenter;
+        case LVCFMT_CENTER: return Qt::AlignHCenter | Qt::AlignVCenter;
+        default: return Qt::AlignLeft | Qt::AlignVCenter;
     }
 }
 
@@ -117,30 +117,30 @@ public:
         const Row& row = rows_[static_cast<size_t>(index.row())];
         const int column = index.column();
         switch (role) {
-        case Qt::DisplayRole:
-        case Qt::EditRole: {
-            const std::string_view text = CellText(row.cells, column);
-            return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-        }
-        case Qt::DecorationRole:
-            if (column == 0 && small_ != nullptr && row.image >= 0 && row.image < small_->GetImageCount())
-                return small_->GetIcon(row.image);
-            if (column == row.alertColumn && row.alert == LVALERT_OVER) return OverMark();
-            break;
-        case Qt::BackgroundRole:
-            if (column == row.alertColumn && row.alert != LVALERT_NONE)
-                return QBrush(row.alert == LVALERT_WARN ? QColor(0xFF, 0xC0, 0x00) : QColor(0xC0, 0x00, 0x00));
-            break;
-        case Qt::TextAlignmentRole: return AlignmentOf(columns_[static_cast<size_t>(column)].format).toInt();
-        case Qt::FontRole:
-            if (row.marked || (column == row.alertColumn && row.alert != LVALERT_NONE)) return bold_;
-            break;
-        case Qt::ForegroundRole:
-            if (column == row.alertColumn && row.alert != LVALERT_NONE)
-                return QBrush(row.alert == LVALERT_WARN ? QColor(Qt::black) : QColor(Qt::white));
-            if (IsGreyed(row, column)) return grey_;
-            break;
-        default: break;
+            case Qt::DisplayRole:
+            case Qt::EditRole: {
+                const std::string_view text = CellText(row.cells, column);
+                return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+            }
+            case Qt::DecorationRole:
+                if (column == 0 && small_ != nullptr && row.image >= 0 && row.image < small_->GetImageCount())
+                    return small_->GetIcon(row.image);
+                if (column == row.alertColumn && row.alert == LVALERT_OVER) return OverMark();
+                break;
+            case Qt::BackgroundRole:
+                if (column == row.alertColumn && row.alert != LVALERT_NONE)
+                    return QBrush(row.alert == LVALERT_WARN ? QColor(0xFF, 0xC0, 0x00) : QColor(0xC0, 0x00, 0x00));
+                break;
+            case Qt::TextAlignmentRole: return AlignmentOf(columns_[static_cast<size_t>(column)].format).toInt();
+            case Qt::FontRole:
+                if (row.marked || (column == row.alertColumn && row.alert != LVALERT_NONE)) return bold_;
+                break;
+            case Qt::ForegroundRole:
+                if (column == row.alertColumn && row.alert != LVALERT_NONE)
+                    return QBrush(row.alert == LVALERT_WARN ? QColor(Qt::black) : QColor(Qt::white));
+                if (IsGreyed(row, column)) return grey_;
+                break;
+            default: break;
         }
         return {};
     }
@@ -362,9 +362,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override {
         if (CListCtrl* owner = Owner()) {
             bool consumed = false;
-            AfxGuard("OnListKey", [&] {
-                consumed = owner->OnListKey(event->key(), static_cast<int>(event->modifiers().toInt()));
-            });
+            AfxGuard("OnListKey",
+                     [&] { consumed = owner->OnListKey(event->key(), static_cast<int>(event->modifiers().toInt())); });
             if (consumed) {
                 event->accept();
                 return;

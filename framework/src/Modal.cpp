@@ -39,10 +39,8 @@ void Ask(const std::shared_ptr<HookedRun>& state) {
     AfxGuard("modal answer", [&] { state->apply(answer); });
     if (state->finished || state->dialog == nullptr || !state->dialog->isVisible()) return;
     // Still open (the data were refused): ask again, a bounded number of times.
-    if (++state->attempts < kMaxAnswers)
-        QTimer::singleShot(0, state->dialog.data(), [state] { Ask(state); });
-    else
-        state->dialog->done(IDCANCEL);
+    if (++state->attempts < kMaxAnswers) QTimer::singleShot(0, state->dialog.data(), [state] { Ask(state); });
+    else state->dialog->done(IDCANCEL);
 }
 
 }  // namespace
@@ -84,21 +82,38 @@ int AfxMessageBox(const char* text, UINT type, UINT) {
         if (buttons == MB_YESNO || buttons == MB_YESNOCANCEL) icon = MB_ICONQUESTION;
     }
     switch (icon) {
-    case MB_ICONHAND: box.setIcon(QMessageBox::Critical); break;
-    case MB_ICONQUESTION: box.setIcon(QMessageBox::Question); break;
-    case MB_ICONEXCLAMATION: box.setIcon(QMessageBox::Warning); break;
-    case MB_ICONINFORMATION: box.setIcon(QMessageBox::Information); break;
-    default: break;
+        case MB_ICONHAND: box.setIcon(QMessageBox::Critical); break;
+        case MB_ICONQUESTION: box.setIcon(QMessageBox::Question); break;
+        case MB_ICONEXCLAMATION: box.setIcon(QMessageBox::Warning); break;
+        case MB_ICONINFORMATION: box.setIcon(QMessageBox::Information); break;
+        default: break;
     }
     std::map<int, QAbstractButton*> byId;
     auto add = [&](int id, QMessageBox::StandardButton which) { byId[id] = box.addButton(which); };
     switch (buttons) {
-    case MB_OKCANCEL: add(IDOK, QMessageBox::Ok); add(IDCANCEL, QMessageBox::Cancel); break;
-    case MB_ABORTRETRYIGNORE: add(IDABORT, QMessageBox::Abort); add(IDRETRY, QMessageBox::Retry); add(IDIGNORE, QMessageBox::Ignore); break;
-    case MB_YESNOCANCEL: add(IDYES, QMessageBox::Yes); add(IDNO, QMessageBox::No); add(IDCANCEL, QMessageBox::Cancel); break;
-    case MB_YESNO: add(IDYES, QMessageBox::Yes); add(IDNO, QMessageBox::No); break;
-    case MB_RETRYCANCEL: add(IDRETRY, QMessageBox::Retry); add(IDCANCEL, QMessageBox::Cancel); break;
-    default: add(IDOK, QMessageBox::Ok); break;
+        case MB_OKCANCEL:
+            add(IDOK, QMessageBox::Ok);
+            add(IDCANCEL, QMessageBox::Cancel);
+            break;
+        case MB_ABORTRETRYIGNORE:
+            add(IDABORT, QMessageBox::Abort);
+            add(IDRETRY, QMessageBox::Retry);
+            add(IDIGNORE, QMessageBox::Ignore);
+            break;
+        case MB_YESNOCANCEL:
+            add(IDYES, QMessageBox::Yes);
+            add(IDNO, QMessageBox::No);
+            add(IDCANCEL, QMessageBox::Cancel);
+            break;
+        case MB_YESNO:
+            add(IDYES, QMessageBox::Yes);
+            add(IDNO, QMessageBox::No);
+            break;
+        case MB_RETRYCANCEL:
+            add(IDRETRY, QMessageBox::Retry);
+            add(IDCANCEL, QMessageBox::Cancel);
+            break;
+        default: add(IDOK, QMessageBox::Ok); break;
     }
     // What a box ended without a click gives (Escape, or a hook that never
     // names one of its buttons).

@@ -15,10 +15,8 @@ bool AfxReadMachineString(const char* organisation, const char* application, con
     const QVariant v = settings.value(QString::fromUtf8(name));
     if (!v.isValid()) return false;
     QString text;
-    if (v.typeId() == QMetaType::QStringList)
-        text = v.toStringList().join(u',');
-    else
-        text = v.toString();
+    if (v.typeId() == QMetaType::QStringList) text = v.toStringList().join(u',');
+    else text = v.toString();
     const QByteArray bytes = text.toUtf8();
     // The value and its terminator must fit; a longer one is refused whole.
     if (static_cast<std::size_t>(bytes.size()) + 1 > bufferBytes) return false;
@@ -56,9 +54,9 @@ bool AfxIsKeyLockOn(KeyLock lock) {
     static const QStringList num = LedFiles("numlock");
     static const QStringList scroll = LedFiles("scrolllock");
     switch (lock) {
-    case KeyLock::Caps: return AnyLedOn(caps);
-    case KeyLock::Num: return AnyLedOn(num);
-    case KeyLock::Scroll: return AnyLedOn(scroll);
+        case KeyLock::Caps: return AnyLedOn(caps);
+        case KeyLock::Num: return AnyLedOn(num);
+        case KeyLock::Scroll: return AnyLedOn(scroll);
     }
     return false;
 }

@@ -53,11 +53,11 @@ QEvent::Type WakeEventType() {
 class CWinApp::Driver : public QObject {
 public:
     explicit Driver(CWinApp* app) {
-        QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(QCoreApplication::instance()->thread());
+        QAbstractEventDispatcher* dispatcher =
+            QAbstractEventDispatcher::instance(QCoreApplication::instance()->thread());
         if (dispatcher == nullptr) throw std::logic_error("CWinApp: the GUI thread has no event dispatcher");
         connect(
-            dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [app] { app->RunIdle(); },
-            Qt::DirectConnection);
+            dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [app] { app->RunIdle(); }, Qt::DirectConnection);
         WakeEventType();
         std::lock_guard<std::mutex> lock(g_wakeLock);
         g_wakeTarget = this;
@@ -102,8 +102,8 @@ CWinApp::CWinApp(const char* appName) {
     if (g_app != nullptr) throw std::logic_error("CWinApp: one application object at a time");
     // QApplication took the user's locale; numbers are read and written in C.
     std::setlocale(LC_NUMERIC, "C");
-    m_pszAppName = appName != nullptr ? String(appName)
-                                      : String(QCoreApplication::applicationName().toUtf8().constData());
+    m_pszAppName =
+        appName != nullptr ? String(appName) : String(QCoreApplication::applicationName().toUtf8().constData());
     driver_ = std::make_unique<Driver>(this);
     g_app = this;
     MapCommand(ID_FILE_NEW, &CWinApp::OnFileNew);
@@ -168,7 +168,8 @@ void CWinApp::LoadStdProfileSettings(UINT maxMRU) {
         return;
     }
     const UINT limit = ID_FILE_MRU_FILE16 - ID_FILE_MRU_FILE1 + 1;
-    recentFiles_ = std::make_unique<CRecentFileList>("Recent File List", static_cast<int>(maxMRU < limit ? maxMRU : limit));
+    recentFiles_ =
+        std::make_unique<CRecentFileList>("Recent File List", static_cast<int>(maxMRU < limit ? maxMRU : limit));
     recentFiles_->ReadList();
 }
 
@@ -208,10 +209,8 @@ String CWinApp::GetProfileString(const char* section, const char* entry, const c
 bool CWinApp::WriteProfileString(const char* section, const char* entry, const char* value) {
     QSettings settings = UserSettings(*this);
     const QString key = QString::fromUtf8(section) + u'/' + QString::fromUtf8(entry);
-    if (value == nullptr)
-        settings.remove(key);
-    else
-        settings.setValue(key, QString::fromUtf8(value));
+    if (value == nullptr) settings.remove(key);
+    else settings.setValue(key, QString::fromUtf8(value));
     settings.sync();
     return settings.status() == QSettings::NoError;
 }
@@ -235,10 +234,8 @@ void CWinApp::OnFileOpen() {
 }
 
 void CWinApp::OnAppExit() {
-    if (m_pMainWnd != nullptr)
-        m_pMainWnd->OnClose();
-    else
-        QCoreApplication::quit();
+    if (m_pMainWnd != nullptr) m_pMainWnd->OnClose();
+    else QCoreApplication::quit();
 }
 
 bool CWinApp::OnOpenRecentFile(UINT id) {

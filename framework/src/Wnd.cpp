@@ -97,10 +97,8 @@ void CWnd::TearDown(bool deleteNow) {
     AfxGuard("OnDestroy", [this] { OnDestroy(); });
     Detach();
     w->hide();
-    if (deleteNow)
-        delete w;
-    else
-        w->deleteLater();
+    if (deleteNow) delete w;
+    else w->deleteLater();
     PostNcDestroy();
 }
 
@@ -163,34 +161,23 @@ String CWnd::GetDlgItemText(int id) const {
 void CWnd::SetWindowText(const char* text) {
     if (m_hWnd == nullptr) return;
     const QString t = QString::fromUtf8(text != nullptr ? text : "");
-    if (auto* edit = qobject_cast<QLineEdit*>(m_hWnd))
-        edit->setText(t);
-    else if (auto* label = qobject_cast<QLabel*>(m_hWnd))
-        label->setText(t);
-    else if (auto* button = qobject_cast<QAbstractButton*>(m_hWnd))
-        button->setText(t);
+    if (auto* edit = qobject_cast<QLineEdit*>(m_hWnd)) edit->setText(t);
+    else if (auto* label = qobject_cast<QLabel*>(m_hWnd)) label->setText(t);
+    else if (auto* button = qobject_cast<QAbstractButton*>(m_hWnd)) button->setText(t);
     else if (auto* combo = qobject_cast<QComboBox*>(m_hWnd)) {
-        if (combo->isEditable())
-            combo->setEditText(t);
-        else
-            combo->setCurrentIndex(combo->findText(t, Qt::MatchFixedString));
-    } else
-        m_hWnd->setWindowTitle(t);
+        if (combo->isEditable()) combo->setEditText(t);
+        else combo->setCurrentIndex(combo->findText(t, Qt::MatchFixedString));
+    } else m_hWnd->setWindowTitle(t);
 }
 
 String CWnd::GetWindowText() const {
     if (m_hWnd == nullptr) return String();
     QString t;
-    if (auto* edit = qobject_cast<QLineEdit*>(m_hWnd))
-        t = edit->text();
-    else if (auto* label = qobject_cast<QLabel*>(m_hWnd))
-        t = label->text();
-    else if (auto* button = qobject_cast<QAbstractButton*>(m_hWnd))
-        t = button->text();
-    else if (auto* combo = qobject_cast<QComboBox*>(m_hWnd))
-        t = combo->currentText();
-    else
-        t = m_hWnd->windowTitle();
+    if (auto* edit = qobject_cast<QLineEdit*>(m_hWnd)) t = edit->text();
+    else if (auto* label = qobject_cast<QLabel*>(m_hWnd)) t = label->text();
+    else if (auto* button = qobject_cast<QAbstractButton*>(m_hWnd)) t = button->text();
+    else if (auto* combo = qobject_cast<QComboBox*>(m_hWnd)) t = combo->currentText();
+    else t = m_hWnd->windowTitle();
     return String(t.toUtf8().constData());
 }
 
@@ -233,13 +220,13 @@ bool CWnd::ShowWindow(int cmdShow) {
     if (m_hWnd == nullptr) return false;
     const bool wasVisible = m_hWnd->isVisible();
     switch (cmdShow) {
-    case SW_HIDE: m_hWnd->hide(); break;
-    case SW_SHOWMINIMIZED:
-    case SW_MINIMIZE: m_hWnd->showMinimized(); break;
-    case SW_SHOWMAXIMIZED: m_hWnd->showMaximized(); break;
-    case SW_RESTORE:
-    case SW_SHOWNORMAL: m_hWnd->showNormal(); break;
-    default: m_hWnd->show(); break;
+        case SW_HIDE: m_hWnd->hide(); break;
+        case SW_SHOWMINIMIZED:
+        case SW_MINIMIZE: m_hWnd->showMinimized(); break;
+        case SW_SHOWMAXIMIZED: m_hWnd->showMaximized(); break;
+        case SW_RESTORE:
+        case SW_SHOWNORMAL: m_hWnd->showNormal(); break;
+        default: m_hWnd->show(); break;
     }
     return wasVisible;
 }

@@ -7,7 +7,7 @@ namespace tarn {
 
 namespace {
 
-std::mutex gLifeLock;  // orders the hooks against each other
+std::mutex gLifeLock;       // orders the hooks against each other
 std::atomic<int> gLive{0};  // changed under gLifeLock, read without it
 std::atomic<int> gStartups{0};
 std::atomic<int> gCleanups{0};

@@ -65,8 +65,7 @@ int BaseThread::start() {
 }
 
 int BaseThread::wait(unsigned long milliseconds) {
-    const auto ms = static_cast<uint32_t>(milliseconds > platform::kInfinite ? platform::kInfinite
-                                                                             : milliseconds);
+    const auto ms = static_cast<uint32_t>(milliseconds > platform::kInfinite ? platform::kInfinite : milliseconds);
     return wakeEvent_.wait(ms) == platform::kWaitTimeout ? 3 : 0;
 }
 
@@ -82,8 +81,7 @@ int BaseThread::join(unsigned long milliseconds) {
         record = threadHandle_;
     }
     if (!record) return 0;
-    const auto ms = static_cast<uint32_t>(milliseconds > platform::kInfinite ? platform::kInfinite
-                                                                             : milliseconds);
+    const auto ms = static_cast<uint32_t>(milliseconds > platform::kInfinite ? platform::kInfinite : milliseconds);
     const uint32_t r = record->ended.wait(ms);
     if (r == platform::kWaitTimeout) return 3;
     if (r == platform::kWaitObject0) {

@@ -332,7 +332,8 @@ ConnectedSocket::PeekResult ConnectedSocket::readPeekedFrame(SocketHandle handle
 
 bool ConnectedSocket::takePeekedFrame(SocketHandle handle, int total, bool wasAll) {
     receive_.reset(total);
-    const int r = static_cast<int>(platform::netRecvPeeked(handle, receive_.writePointer(), static_cast<size_t>(total), wasAll));
+    const int r =
+        static_cast<int>(platform::netRecvPeeked(handle, receive_.writePointer(), static_cast<size_t>(total), wasAll));
     if (r < 0) {
         if (r != -WSAEWOULDBLOCK) onError(r);
         return false;

@@ -59,9 +59,7 @@ InetAddr::InetAddr(uint32_t address, int port)
 
 InetAddr::~InetAddr() = default;
 
-bool InetAddr::operator==(const InetAddr& other) const {
-    return address_ == other.address_ && port_ == other.port_;
-}
+bool InetAddr::operator==(const InetAddr& other) const { return address_ == other.address_ && port_ == other.port_; }
 
 uint16_t InetAddr::getPort() const { return ntohs(port_); }
 

@@ -18,8 +18,7 @@ char* copyText(const char* text) {
 
 QuorException::QuorException(const char* message) : message_(copyText(message)) {}
 
-QuorException::QuorException(int code, const char* message)
-    : message_(copyText(message)), code_(code) {}
+QuorException::QuorException(int code, const char* message) : message_(copyText(message)), code_(code) {}
 
 QuorException::QuorException(const QuorException& other) {
     if (other.message_ != nullptr) {

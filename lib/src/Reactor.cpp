@@ -138,7 +138,7 @@ public:
 
     std::function<void()>* fn_ = nullptr;  // the caller's
     std::exception_ptr failure_;
-    platform::WakeCount done_;  // one bump per use
+    platform::WakeCount done_;   // one bump per use
     WaitedCall* next = nullptr;  // the spares' link
 };
 
@@ -238,9 +238,7 @@ void Reactor::CancelScheduledTaskTask::discard() { execute(); }
 
 // ---- life cycle ----
 
-Reactor::Reactor() : BaseThread(-1), spinBeforeSleep_(std::thread::hardware_concurrency() > 1) {
-    running_.set(false);
-}
+Reactor::Reactor() : BaseThread(-1), spinBeforeSleep_(std::thread::hardware_concurrency() > 1) { running_.set(false); }
 
 Reactor::~Reactor() {
     if (running_.get()) stop();
@@ -514,13 +512,14 @@ void Reactor::selectWatched() {
     // is selected already changes nothing, so when the watched set, every
     // socket's handle and the event's selection are as the last pass left
     // them, the pass skips it.
-    bool unchanged = selectedValid_ && selectedVersion_ == watchedVersion_ &&
-                     selectedEpoch_ == socketEvent_->selectionEpoch();
+    bool unchanged =
+        selectedValid_ && selectedVersion_ == watchedVersion_ && selectedEpoch_ == socketEvent_->selectionEpoch();
     if (unchanged) {
         size_t i = 0;
         for (TList<BaseSocket*>::Iterator it(watchedSockets_); it.hasCurrent() && unchanged; it.Step(), ++i) {
             BaseSocket* socket = it.iterator();
-            unchanged = i < selected_.size() && selected_[i].first == socket && selected_[i].second == socket->getSocket();
+            unchanged =
+                i < selected_.size() && selected_[i].first == socket && selected_[i].second == socket->getSocket();
         }
         if (unchanged && i == selected_.size()) return;
     }

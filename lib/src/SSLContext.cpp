@@ -18,8 +18,8 @@ namespace tarn {
 
 namespace {
 
-std::mutex gLibraryLock;        // orders the start and the clean-up against each other
-std::atomic<int> gLive{0};      // changed under gLibraryLock, read without it
+std::mutex gLibraryLock;    // orders the start and the clean-up against each other
+std::atomic<int> gLive{0};  // changed under gLibraryLock, read without it
 std::atomic<int> gStartups{0};
 std::atomic<int> gCleanups{0};
 
@@ -63,27 +63,18 @@ bool keyDoesNotMatch() {
 
 const char* SSLContextError::messageFor(int code, bool server) {
     switch (code) {
-    case kNoMethod:
-        return server ? "Unable to intialize the SSL protocol with SSLv23_server_method()"
-                      : "Unable to intialize the SSL protocol with SSLv23_client_method()";
-    case kNoContext:
-        return "Unable to allocate a new SSL context with SSL_CTX_new()";
-    case kCertificate:
-        return "The specified certificate could not be loaded";
-    case kPrivateKey:
-        return "The specified private key file could not be loaded";
-    case kKeyMismatch:
-        return "The specified certificate does not match the specified private key file";
-    case kCipherList:
-        return "The specified cipher list is invalid or does not match any known ciphers";
-    case kNoCaList:
-        return "Client authentication was requested, but no valid CA list was provided";
-    case kCaFile:
-        return "Unable to load the specified list of valid CAs";
-    case kClientCaNames:
-        return "Unable to load the list of valid CA names for client authentication";
-    default:
-        return nullptr;
+        case kNoMethod:
+            return server ? "Unable to intialize the SSL protocol with SSLv23_server_method()"
+                          : "Unable to intialize the SSL protocol with SSLv23_client_method()";
+        case kNoContext: return "Unable to allocate a new SSL context with SSL_CTX_new()";
+        case kCertificate: return "The specified certificate could not be loaded";
+        case kPrivateKey: return "The specified private key file could not be loaded";
+        case kKeyMismatch: return "The specified certificate does not match the specified private key file";
+        case kCipherList: return "The specified cipher list is invalid or does not match any known ciphers";
+        case kNoCaList: return "Client authentication was requested, but no valid CA list was provided";
+        case kCaFile: return "Unable to load the specified list of valid CAs";
+        case kClientCaNames: return "Unable to load the list of valid CA names for client authentication";
+        default: return nullptr;
     }
 }
 

@@ -68,8 +68,8 @@ int sendWithoutSignal(BIO* bio, const char* data, int length) {
 const BIO_METHOD* socketMethod() {
     static BIO_METHOD* const method = [] {
         const BIO_METHOD* socket = BIO_s_socket();
-        BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR,
-                                     "socket without SIGPIPE");
+        BIO_METHOD* m =
+            BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR, "socket without SIGPIPE");
         if (m == nullptr) return m;
         BIO_meth_set_write(m, sendWithoutSignal);
         BIO_meth_set_read(m, BIO_meth_get_read(socket));
@@ -101,7 +101,7 @@ SSL* newConnection(SSLContext* context, SocketHandle handle) {
         return nullptr;
     }
     BIO_set_fd(bio, handle, BIO_NOCLOSE);  // the socket owns the handle
-    SSL_set_bio(ssl, bio, bio);             // the connection owns the BIO
+    SSL_set_bio(ssl, bio, bio);            // the connection owns the BIO
     return ssl;
 }
 
@@ -143,17 +143,15 @@ TlsCore::Step TlsCore::handshakeStep(SocketHandle handle, bool client) {
     const int r = client ? SSL_connect(ssl_) : SSL_accept(ssl_);
     if (r > 0) return Step::kDone;
     switch (SSL_get_error(ssl_, r)) {
-    case SSL_ERROR_WANT_READ:
-        platform::netRearm(handle, platform::FD_READ);
-        return Step::kPending;
-    case SSL_ERROR_WANT_WRITE:
-        handshakeWantsWrite_ = true;
-        platform::netRearm(handle, platform::FD_WRITE);
-        return Step::kPending;
-    default:
-        noteFailure();
-        ERR_clear_error();
-        return Step::kFailed;
+        case SSL_ERROR_WANT_READ: platform::netRearm(handle, platform::FD_READ); return Step::kPending;
+        case SSL_ERROR_WANT_WRITE:
+            handshakeWantsWrite_ = true;
+            platform::netRearm(handle, platform::FD_WRITE);
+            return Step::kPending;
+        default:
+            noteFailure();
+            ERR_clear_error();
+            return Step::kFailed;
     }
 }
 
@@ -168,25 +166,18 @@ int TlsCore::mapFailure(SocketHandle handle, int r, int savedErrno, bool* wantsW
     // OpenSSL reads and writes the descriptor behind the event layer's back:
     // the event the TLS layer waits for is re-armed here.
     switch (SSL_get_error(ssl_, r)) {
-    case SSL_ERROR_WANT_READ:
-        platform::netRearm(handle, platform::FD_READ);
-        return -WSAEWOULDBLOCK;
-    case SSL_ERROR_WANT_WRITE:
-        if (wantsWrite != nullptr) *wantsWrite = true;
-        platform::netRearm(handle, platform::FD_WRITE);
-        return -WSAEWOULDBLOCK;
-    case SSL_ERROR_SSL:
-        noteFailure();
-        return -WSAECONNABORTED;
-    case SSL_ERROR_SYSCALL:
-        // No errno: the transport ended without a TLS close.
-        return savedErrno != 0 ? -platform::wsaErrorFromErrno(savedErrno) : -WSAECONNABORTED;
-    case SSL_ERROR_ZERO_RETURN:
-        return 0;
-    case SSL_ERROR_WANT_CONNECT:
-        return -WSAENOTCONN;
-    default:
-        return r;
+        case SSL_ERROR_WANT_READ: platform::netRearm(handle, platform::FD_READ); return -WSAEWOULDBLOCK;
+        case SSL_ERROR_WANT_WRITE:
+            if (wantsWrite != nullptr) *wantsWrite = true;
+            platform::netRearm(handle, platform::FD_WRITE);
+            return -WSAEWOULDBLOCK;
+        case SSL_ERROR_SSL: noteFailure(); return -WSAECONNABORTED;
+        case SSL_ERROR_SYSCALL:
+            // No errno: the transport ended without a TLS close.
+            return savedErrno != 0 ? -platform::wsaErrorFromErrno(savedErrno) : -WSAECONNABORTED;
+        case SSL_ERROR_ZERO_RETURN: return 0;
+        case SSL_ERROR_WANT_CONNECT: return -WSAENOTCONN;
+        default: return r;
     }
 }
 
@@ -358,7 +349,8 @@ void SSLClientSocket::onClosed(bool graceful) {
 }
 
 int SSLClientSocket::shutdownSend() {
-    return onReactorThread(getReactor(), [this] { return shutdownLocal(); }, 0);
+    return onReactorThread(
+        getReactor(), [this] { return shutdownLocal(); }, 0);
 }
 
 int SSLClientSocket::shutdownLocal() {
@@ -380,7 +372,8 @@ bool SSLClientSocket::interceptWrite() { return false; }
 bool SSLClientSocket::onHandshakeDone() { return false; }
 bool SSLClientSocket::onTlsClosed(bool /*shutdownComplete*/) { return false; }
 bool SSLClientSocket::getPeerName(TarnString& out) {
-    return onReactorThread(getReactor(), [&] { return tls_.peerName(out) ? 1 : 0; }, 0) != 0;
+    return onReactorThread(
+               getReactor(), [&] { return tls_.peerName(out) ? 1 : 0; }, 0) != 0;
 }
 
 // ---- SSLConnectedSocket ----
@@ -477,7 +470,8 @@ void SSLConnectedSocket::onClosed(bool graceful) {
 }
 
 int SSLConnectedSocket::shutdownSend() {
-    return onReactorThread(getReactor(), [this] { return shutdownLocal(); }, 0);
+    return onReactorThread(
+        getReactor(), [this] { return shutdownLocal(); }, 0);
 }
 
 int SSLConnectedSocket::shutdownLocal() {
@@ -499,7 +493,8 @@ bool SSLConnectedSocket::interceptWrite() { return false; }
 bool SSLConnectedSocket::onHandshakeDone() { return false; }
 bool SSLConnectedSocket::onTlsClosed(bool /*shutdownComplete*/) { return false; }
 bool SSLConnectedSocket::getPeerName(TarnString& out) {
-    return onReactorThread(getReactor(), [&] { return tls_.peerName(out) ? 1 : 0; }, 0) != 0;
+    return onReactorThread(
+               getReactor(), [&] { return tls_.peerName(out) ? 1 : 0; }, 0) != 0;
 }
 bool SSLConnectedSocket::isHandshakeDone() { return handshakeDone_.load(); }
 

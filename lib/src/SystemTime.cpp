@@ -48,7 +48,8 @@ int millisecondsOf(const char* text) {
 
 SystemTime::SystemTime() : st_(epoch()) {
     platform::FILETIME ft;
-    if (platform::systemTimeToFileTime(platform::getSystemTime(), ft)) setTicks(static_cast<int64_t>(platform::toTicks(ft)));
+    if (platform::systemTimeToFileTime(platform::getSystemTime(), ft))
+        setTicks(static_cast<int64_t>(platform::toTicks(ft)));
 }
 
 SystemTime::SystemTime(const platform::FILETIME& fileTime) : st_(epoch()) {
@@ -56,9 +57,7 @@ SystemTime::SystemTime(const platform::FILETIME& fileTime) : st_(epoch()) {
     if (ticks < (uint64_t{1} << 63)) setTicks(static_cast<int64_t>(ticks));
 }
 
-SystemTime::SystemTime(int milliseconds) : st_(epoch()) {
-    setTicks(int64_t{milliseconds} * kTicksPerMilli);
-}
+SystemTime::SystemTime(int milliseconds) : st_(epoch()) { setTicks(int64_t{milliseconds} * kTicksPerMilli); }
 
 SystemTime::SystemTime(const TarnString& text) : st_(epoch()) {
     if (!parse(text)) st_ = epoch();
@@ -129,19 +128,15 @@ void SystemTime::toString(TarnString& out, int formatCode) const {
     TarnString text;
     switch (formatCode) {
         case 0:
-            text.format("%04d-%02d-%02d %02d:%02d:%02d.%03d", st_.wYear, st_.wMonth, st_.wDay, st_.wHour,
-                        st_.wMinute, st_.wSecond, st_.wMilliseconds);
+            text.format("%04d-%02d-%02d %02d:%02d:%02d.%03d", st_.wYear, st_.wMonth, st_.wDay, st_.wHour, st_.wMinute,
+                        st_.wSecond, st_.wMilliseconds);
             break;
         case 1:
-            text.format("%02d.%02d.%04d-%02d.%02d.%02d", st_.wMonth, st_.wDay, st_.wYear, st_.wHour,
-                        st_.wMinute, st_.wSecond);
+            text.format("%02d.%02d.%04d-%02d.%02d.%02d", st_.wMonth, st_.wDay, st_.wYear, st_.wHour, st_.wMinute,
+                        st_.wSecond);
             break;
-        case 2:
-            text.format("%02d:%02d:%02d.%03d", st_.wHour, st_.wMinute, st_.wSecond, st_.wMilliseconds);
-            break;
-        default:
-            text.format("Unknown Time Format %d Requested", formatCode);
-            break;
+        case 2: text.format("%02d:%02d:%02d.%03d", st_.wHour, st_.wMinute, st_.wSecond, st_.wMilliseconds); break;
+        default: text.format("Unknown Time Format %d Requested", formatCode); break;
     }
     out.append(text);
 }

@@ -216,17 +216,13 @@ void TarnString::replace(int start, int count, const TarnString& text) {
     std::strcpy(dst + start + added, old.c_str() + start + count);
 }
 
-TarnString::SubString::operator TarnString() const {
-    return TarnString(owner_->c_str() + start_, length_);
-}
+TarnString::SubString::operator TarnString() const { return TarnString(owner_->c_str() + start_, length_); }
 
 const TarnString& TarnString::SubString::operator=(const TarnString& text) {
     owner_->replace(start_, length_, text);
     return text;
 }
 
-TarnString::ConstSubString::operator TarnString() const {
-    return TarnString(owner_->c_str() + start_, length_);
-}
+TarnString::ConstSubString::operator TarnString() const { return TarnString(owner_->c_str() + start_, length_); }
 
 }  // namespace tarn

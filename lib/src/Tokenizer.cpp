@@ -73,8 +73,6 @@ void Tokenizer::freeTokens() {
     count_ = 0;
 }
 
-const char* Tokenizer::getToken(int i) const {
-    return i >= 0 && i < count_ ? tokens_[i] : "no tokens";
-}
+const char* Tokenizer::getToken(int i) const { return i >= 0 && i < count_ ? tokens_[i] : "no tokens"; }
 
 }  // namespace tarn

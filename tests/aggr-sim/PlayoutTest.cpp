@@ -47,9 +47,7 @@ Playlist loaded(const std::string& xml) {
 // The served document, parsed again, as a client sees it.
 struct Served {
     explicit Served(const Playlist& p) { EXPECT_TRUE(doc.load_string(p.xml().c_str())) << p.xml(); }
-    pugi::xml_node event(const char* id) {
-        return doc.document_element().find_child_by_attribute("id", id);
-    }
+    pugi::xml_node event(const char* id) { return doc.document_element().find_child_by_attribute("id", id); }
     std::string status(const char* id) { return event(id).attribute("status").value(); }
     std::string trigger(const char* id, const char* flag) {
         return event(id).child("QuorTrigger").attribute(flag).value();
@@ -366,18 +364,18 @@ TEST(OptionsTest, ValuesAreReadAndBadOnesRefused) {
 
     ASSERT_TRUE(parse({"--help"}, o, why));
     EXPECT_TRUE(o.help);
-    for (const std::vector<const char*>& bad : std::vector<std::vector<const char*>>{
-             {},
-             {"--certs"},
-             {"--certs", "/c", "--tls-port", "65536"},
-             {"--certs", "/c", "--http-port", "-1"},
-             {"--certs", "/c", "--speed", "-1"},
-             {"--certs", "/c", "--speed", "nan"},
-             {"--certs", "/c", "--speed", "1x"},
-             {"--certs", "/c", "--bind", "localhost"},
-             {"--certs", "/c", "--frobnicate"},
-             {"--certs", "/c", "--help=yes"},
-             {"--certs", ""}}) {
+    for (const std::vector<const char*>& bad :
+         std::vector<std::vector<const char*>>{{},
+                                               {"--certs"},
+                                               {"--certs", "/c", "--tls-port", "65536"},
+                                               {"--certs", "/c", "--http-port", "-1"},
+                                               {"--certs", "/c", "--speed", "-1"},
+                                               {"--certs", "/c", "--speed", "nan"},
+                                               {"--certs", "/c", "--speed", "1x"},
+                                               {"--certs", "/c", "--bind", "localhost"},
+                                               {"--certs", "/c", "--frobnicate"},
+                                               {"--certs", "/c", "--help=yes"},
+                                               {"--certs", ""}}) {
         EXPECT_FALSE(parse(bad, o, why)) << (bad.empty() ? "(none)" : bad.back());
         EXPECT_FALSE(why.empty());
     }
@@ -386,7 +384,8 @@ TEST(OptionsTest, ValuesAreReadAndBadOnesRefused) {
 TEST(LogText, PayloadsAreQuotedWithoutRawControlCharacters) {
     EXPECT_EQ("\"STA-01\"", logQuoted("STA-01"));
     EXPECT_EQ("\"\"", logQuoted(""));
-    EXPECT_EQ("\"a\\\"b\\\\c\\n\\r\\t\\x00\\x1b\\x7f\\xc3\\xa4\"", logQuoted(std::string("a\"b\\c\n\r\t\0\x1b\x7f\xc3\xa4", 13)));
+    EXPECT_EQ("\"a\\\"b\\\\c\\n\\r\\t\\x00\\x1b\\x7f\\xc3\\xa4\"",
+              logQuoted(std::string("a\"b\\c\n\r\t\0\x1b\x7f\xc3\xa4", 13)));
     EXPECT_EQ("\"abc\"...", logQuoted("abcdef", 3));
     const std::string big(5000, 'x');
     const std::string q = logQuoted(big);

@@ -178,11 +178,11 @@ private:
     int localPort_ = 0;
     std::mutex m_;
     std::condition_variable cv_;
-    bool handshake_ = false;              // guarded by m_
-    std::vector<std::string> messages_;   // guarded by m_
-    std::vector<int> errors_;             // guarded by m_
-    int closes_ = 0;                      // guarded by m_
-    bool closeComplete_ = false;          // guarded by m_
+    bool handshake_ = false;             // guarded by m_
+    std::vector<std::string> messages_;  // guarded by m_
+    std::vector<int> errors_;            // guarded by m_
+    int closes_ = 0;                     // guarded by m_
+    bool closeComplete_ = false;         // guarded by m_
 };
 
 }  // namespace simtest

@@ -69,8 +69,8 @@ inline std::string certificateDir() {
                            st.st_mtime >= sc.st_mtime && st.st_mtime > ::time(nullptr) - 30L * 24 * 3600;
         bool ok = fresh;
         if (!fresh) {
-            const std::string command = "rm -rf '" + d + "' && '" + script + "' '" + d + "' >/dev/null && touch '" +
-                                        ready + "'";
+            const std::string command =
+                "rm -rf '" + d + "' && '" + script + "' '" + d + "' >/dev/null && touch '" + ready + "'";
             ok = std::system(command.c_str()) == 0;
         }
         ::flock(lock, LOCK_UN);
@@ -164,8 +164,7 @@ public:
     }
     /// The same for the first line containing `needle`.
     long waitForLine(const std::string& needle, int timeoutMs, size_t from = 0) {
-        return waitForLine([&](const std::string& l) { return l.find(needle) != std::string::npos; }, timeoutMs,
-                           from);
+        return waitForLine([&](const std::string& l) { return l.find(needle) != std::string::npos; }, timeoutMs, from);
     }
     /// Lines from `from` on that contain `needle`.
     size_t countLines(const std::string& needle, size_t from = 0) {
@@ -179,7 +178,8 @@ public:
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         for (;;) {
             if (countLines(needle, from) >= n) return true;
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
             if (left.count() <= 0) return false;
             std::unique_lock<std::mutex> g(m_);
             if (readerDone_) return countLines_locked(needle, from) >= n;
@@ -343,7 +343,8 @@ private:
         const size_t k = line.find(key);
         if (k == std::string::npos) return -1;
         const size_t end = line.find(' ', k);
-        const std::string value = line.substr(k + key.size(), end == std::string::npos ? std::string::npos : end - k - key.size());
+        const std::string value =
+            line.substr(k + key.size(), end == std::string::npos ? std::string::npos : end - k - key.size());
         const size_t colon = value.rfind(':');
         return colon == std::string::npos ? -1 : std::atoi(value.c_str() + colon + 1);
     }

@@ -63,7 +63,9 @@ protected:
     // The simulator's number for a client's session, from its "session opened" line.
     int sessionOf(SimClient& c) {
         const long i = sim.waitForLine(
-            [&](const std::string& l) { return l.rfind("session opened ", 0) == 0 && l.find(c.peerText()) != std::string::npos; },
+            [&](const std::string& l) {
+                return l.rfind("session opened ", 0) == 0 && l.find(c.peerText()) != std::string::npos;
+            },
             kWaitMs);
         if (i < 0) return -1;
         const std::string l = sim.lines()[static_cast<size_t>(i)];
@@ -183,7 +185,8 @@ TEST_F(SimServer, EachCommandIsAppliedThenUpdateAndTheNewStateIsServed) {
         {R"(<EnableQuorTrigger playlist="StudioA-Main" eventid="EV000105"/>)", "command=EnableQuorTrigger", "@active",
          "true"},
         {R"(<ChangeQuorServer playlist="StudioA-Main" eventid="EV000105" quorServer="10.9.8.7 &amp; &quot;b&quot; &lt;c&gt;"/>)",
-         "command=ChangeQuorServer playlist=\"StudioA-Main\" event=\"EV000105\" quorServer=\"10.9.8.7 & \\\"b\\\" <c>\"",
+         "command=ChangeQuorServer playlist=\"StudioA-Main\" event=\"EV000105\" quorServer=\"10.9.8.7 & \\\"b\\\" "
+         "<c>\"",
          "quorServer", "10.9.8.7 & \"b\" <c>"},
     };
     size_t updates = 0;
@@ -228,7 +231,8 @@ TEST_F(SimServer, BadCommandsAreLoggedAndIgnoredAndTheSessionGoesOn) {
         const size_t from = sim.lineCount();
         ASSERT_GE(a.sendMessage(payload.data(), static_cast<int>(payload.size())), 0);
         EXPECT_GE(sim.waitForLine("command ignored " + session(n) + "reason=" + reason, kWaitMs, from), 0)
-            << payload << "\n" << sim.output();
+            << payload << "\n"
+            << sim.output();
     }
     EXPECT_GE(sim.waitForLine("payload=\"<Bad\\x01\\x1b\\n\\\"\\\\\"", 0), 0) << "control characters are escaped";
     for (const std::string& l : sim.lines())
@@ -348,8 +352,7 @@ TEST_F(SimServer, AnOversizedFramePrefixEndsOnlyThatSession) {
     // A prefix announcing 20 MiB, above the 16 MiB frame limit.
     const char prefix[4] = {0x01, 0x40, 0x00, 0x00};
     ASSERT_TRUE(simtest::runOnReactor(reactor, [&] { EXPECT_EQ(4, bad.sendRaw(prefix, 4)); }));
-    ASSERT_GE(sim.waitForLine("session closed " + session(n) + bad.peerText() + "reason=error code=-10040", kWaitMs),
-              0)
+    ASSERT_GE(sim.waitForLine("session closed " + session(n) + bad.peerText() + "reason=error code=-10040", kWaitMs), 0)
         << sim.output();
     EXPECT_TRUE(bad.waitEnded(kWaitMs));
 
@@ -437,7 +440,8 @@ TEST_F(SimServer, AdvanceMovesPlayoutAndUpdatesTheStudiosOfThatPlaylist) {
     startSim();
     SimClient& a = open("STA-01");
     SimClient& b = open("STA-99");
-    control("advance StudioA-Main", "playlist changed name=\"StudioA-Main\" file=\"studio-a-main.xml\" running=\"EV000105\"");
+    control("advance StudioA-Main",
+            "playlist changed name=\"StudioA-Main\" file=\"studio-a-main.xml\" running=\"EV000105\"");
     ASSERT_TRUE(a.waitMessages(2, kWaitMs));
     EXPECT_EQ(kUpdate, a.messages()[1]);
     {
@@ -459,7 +463,8 @@ TEST_F(SimServer, AdvanceMovesPlayoutAndUpdatesTheStudiosOfThatPlaylist) {
     ASSERT_TRUE(b.waitMessages(2, kWaitMs));
     ASSERT_TRUE(a.waitMessages(3, kWaitMs));
     // Named, an idle playlist starts with its first event.
-    control("advance studio-a-backup.xml", "playlist changed name=\"StudioA-Backup\" file=\"studio-a-backup.xml\" running=\"EV000901\"");
+    control("advance studio-a-backup.xml",
+            "playlist changed name=\"StudioA-Backup\" file=\"studio-a-backup.xml\" running=\"EV000901\"");
     control("advance Nowhere", "control error reason=unknown-playlist");
 }
 
@@ -538,10 +543,10 @@ TEST(SimProgram, EndOfInputDoesNotStopIt) {
 
 TEST(SimProgram, ScriptedCommandsRunInOrderAfterStartUp) {
     SimProcess sim;
-    ASSERT_TRUE(sim.start(SimProcess::testArgs({"--speed", "0", "--exec", "studio STA-01 up", "--exec", "sleep 0.2",
-                                                "--exec", "repeat 2 advance StudioA-Main", "--exec", "status",
-                                                "--exec", "quit"}),
-                          kWaitMs, true))
+    ASSERT_TRUE(
+        sim.start(SimProcess::testArgs({"--speed", "0", "--exec", "studio STA-01 up", "--exec", "sleep 0.2", "--exec",
+                                        "repeat 2 advance StudioA-Main", "--exec", "status", "--exec", "quit"}),
+                  kWaitMs, true))
         << sim.output();
     const int status = sim.waitExit(kWaitMs);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
@@ -551,10 +556,11 @@ TEST(SimProgram, ScriptedCommandsRunInOrderAfterStartUp) {
         if (k != "status" || l == "status end")
             kinds.push_back(k == "status" ? l : k + (k == "playlist" ? l.substr(l.find(" running=")) : ""));
     }
-    EXPECT_EQ((std::vector<std::string>{"listening", "notify", "playlist running=\"EV000105\" clock=2002-08-30T17:58:40",
-                                        "notify", "playlist running=\"EV000106\" clock=2002-08-30T17:58:40", "notify",
-                                        "status end", "stopping", "stopped"}),
-              kinds)
+    EXPECT_EQ(
+        (std::vector<std::string>{"listening", "notify", "playlist running=\"EV000105\" clock=2002-08-30T17:58:40",
+                                  "notify", "playlist running=\"EV000106\" clock=2002-08-30T17:58:40", "notify",
+                                  "status end", "stopping", "stopped"}),
+        kinds)
         << sim.output();
     EXPECT_EQ(0u, sim.countLines("control input-closed")) << "quit came first";
 }

@@ -20,7 +20,8 @@ namespace apptest {
 // Sockets of this process that are TCP or UDP endpoints (IPv4 or IPv6).
 inline int CountInetSockets() {
     std::set<std::string> inodes;
-    for (const char* table : {"/proc/self/net/tcp", "/proc/self/net/tcp6", "/proc/self/net/udp", "/proc/self/net/udp6"}) {
+    for (const char* table :
+         {"/proc/self/net/tcp", "/proc/self/net/tcp6", "/proc/self/net/udp", "/proc/self/net/udp6"}) {
         std::ifstream in(table);
         std::string line;
         std::getline(in, line);  // header

@@ -187,9 +187,10 @@ TEST_F(ChoiceTest, ARebuildTouchesOnlyTheRowsThatChanged) {
     int changedCells = 0;
     int resets = 0;
     QObject watcher;  // the connections end with this scope
-    QObject::connect(model, &QAbstractItemModel::dataChanged, &watcher, [&](const QModelIndex& a, const QModelIndex& b) {
-        changedCells += (b.row() - a.row() + 1) * (b.column() - a.column() + 1);
-    });
+    QObject::connect(model, &QAbstractItemModel::dataChanged, &watcher,
+                     [&](const QModelIndex& a, const QModelIndex& b) {
+                         changedCells += (b.row() - a.row() + 1) * (b.column() - a.column() + 1);
+                     });
     QObject::connect(model, &QAbstractItemModel::modelReset, &watcher, [&] { ++resets; });
     // Only the statuses of rows 10 and 11 change (and their marks).
     Update(doc, "/r.xml", Playlist(50, 11));

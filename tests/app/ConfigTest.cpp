@@ -56,16 +56,18 @@ TEST_F(ConfigTest, AFullConfigurationIsRead) {
 }
 
 TEST_F(ConfigTest, AnEmptyCaFileIsAllowedButAMissingOneIsNot) {
-    const AggrConfig empty = ReadAggrConfigFile(Path(
-        "empty-ca.xml",
-        "<C><AggrServer ip=\"h\" port=\"1\"><SslCfktFile>c</SslCfktFile><SslKeyFile>k</SslKeyFile><SslCAFile/>"
-        "</AggrServer></C>"));
+    const AggrConfig empty = ReadAggrConfigFile(
+        Path("empty-ca.xml",
+             "<C><AggrServer ip=\"h\" port=\"1\"><SslCfktFile>c</SslCfktFile><SslKeyFile>k</SslKeyFile><SslCAFile/>"
+             "</AggrServer></C>"));
     EXPECT_TRUE(empty.IsComplete()) << empty.Problem().GetString();
     EXPECT_TRUE(empty.caFile.IsEmpty());
-    const AggrConfig missing = ReadAggrConfigFile(Path(
-        "no-ca.xml", "<C><AggrServer ip=\"h\" port=\"1\"><SslCfktFile>c</SslCfktFile><SslKeyFile>k</SslKeyFile>"
-                     "</AggrServer></C>"));
-    EXPECT_NE(std::string(missing.Problem()).find("lacks SslCAFile"), std::string::npos) << missing.Problem().GetString();
+    const AggrConfig missing = ReadAggrConfigFile(
+        Path("no-ca.xml",
+             "<C><AggrServer ip=\"h\" port=\"1\"><SslCfktFile>c</SslCfktFile><SslKeyFile>k</SslKeyFile>"
+             "</AggrServer></C>"));
+    EXPECT_NE(std::string(missing.Problem()).find("lacks SslCAFile"), std::string::npos)
+        << missing.Problem().GetString();
 }
 
 TEST_F(ConfigTest, OnlyTheFirstAggrServerCounts) {
@@ -80,7 +82,8 @@ TEST_F(ConfigTest, OnlyTheFirstAggrServerCounts) {
     EXPECT_EQ(std::string(config.certFile), "c1");
     // The first one has no key file, and the second is never consulted.
     EXPECT_TRUE(config.keyFile.IsEmpty());
-    EXPECT_NE(std::string(config.Problem()).find("lacks SslKeyFile"), std::string::npos) << config.Problem().GetString();
+    EXPECT_NE(std::string(config.Problem()).find("lacks SslKeyFile"), std::string::npos)
+        << config.Problem().GetString();
 }
 
 TEST_F(ConfigTest, TheConfigValueHoldsAtMost259Bytes) {
@@ -120,14 +123,16 @@ TEST_F(ConfigTest, EveryFlawIsReportedNotThrown) {
                   .find("has no AggrServer"),
               std::string::npos);
 
-    const AggrConfig noPort = ReadAggrConfigFile(Path(
-        "no-port.xml", "<C><AggrServer ip=\"h\"><SslCfktFile>c</SslCfktFile><SslKeyFile>k</SslKeyFile>"
-                       "<SslCAFile>a</SslCAFile></AggrServer></C>"));
+    const AggrConfig noPort =
+        ReadAggrConfigFile(Path("no-port.xml",
+                                "<C><AggrServer ip=\"h\"><SslCfktFile>c</SslCfktFile><SslKeyFile>k</SslKeyFile>"
+                                "<SslCAFile>a</SslCAFile></AggrServer></C>"));
     EXPECT_NE(std::string(noPort.Problem()).find("lacks the port attribute"), std::string::npos);
     EXPECT_EQ(noPort.port, 0);
 
-    const AggrConfig badPort = ReadAggrConfigFile(Path(
-        "bad-port.xml", "<C><AggrServer ip=\"h\" port=\"70000\"><SslCfktFile>c</SslCfktFile><SslKeyFile>k</SslKeyFile>"
-                        "<SslCAFile>a</SslCAFile></AggrServer></C>"));
+    const AggrConfig badPort = ReadAggrConfigFile(
+        Path("bad-port.xml",
+             "<C><AggrServer ip=\"h\" port=\"70000\"><SslCfktFile>c</SslCfktFile><SslKeyFile>k</SslKeyFile>"
+             "<SslCAFile>a</SslCAFile></AggrServer></C>"));
     EXPECT_NE(std::string(badPort.Problem()).find("out of range"), std::string::npos);
 }

@@ -65,7 +65,10 @@ TEST_F(PlaylistTest, UpdateWithOneHungServerRefreshesTheOthersAndKeepsTheHungRow
     EXPECT_TRUE(a->FetchRunning() && h->FetchRunning() && b->FetchRunning());
     const std::vector<std::string> fresh{"EV7", "EV8", "EV9"};
     ASSERT_TRUE(guitest::RunLoopUntil(
-        [&] { return ColumnTexts(FirstView(a)->m_list, kColumnId) == fresh && ColumnTexts(FirstView(b)->m_list, kColumnId) == fresh; },
+        [&] {
+            return ColumnTexts(FirstView(a)->m_list, kColumnId) == fresh &&
+                   ColumnTexts(FirstView(b)->m_list, kColumnId) == fresh;
+        },
         10000));
     // The hung one still waits, with its rows as they were.
     EXPECT_TRUE(h->FetchRunning());
@@ -161,7 +164,8 @@ TEST_F(PlaylistTest, QuittingWithAHungFetchEndsAndLeavesNoThread) {
     // The fetcher let go of the transfer (the server sees the connection
     // close) and its thread ended.
     EXPECT_TRUE(guitest::RunLoopUntil([&] { return server.Open() == 0; }, 5000));
-    EXPECT_TRUE(guitest::RunLoopUntil([&] { return ThreadCount() == threads; }, 5000)) << ThreadCount() << " " << threads;
+    EXPECT_TRUE(guitest::RunLoopUntil([&] { return ThreadCount() == threads; }, 5000))
+        << ThreadCount() << " " << threads;
 }
 
 TEST_F(PlaylistTest, TheFetcherDeliversOnTheGuiThreadAndNeverAfterCancel) {

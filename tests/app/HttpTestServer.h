@@ -26,9 +26,9 @@ public:
     struct Response {
         int status = 200;
         std::string body;
-        long cutAfter = -1;  // bytes of the body sent before closing; -1 all
-        int delayMs = 0;     // held back this long before answering
-        bool hang = false;   // never answered while the server lives
+        long cutAfter = -1;      // bytes of the body sent before closing; -1 all
+        int delayMs = 0;         // held back this long before answering
+        bool hang = false;       // never answered while the server lives
         std::string location{};  // sent as a Location header when not empty
     };
 

@@ -126,5 +126,6 @@ TEST_F(AppTest, AWallDisplayFillsItsScreenWithoutToolbarAndKeepsWindowsTiled) {
     frame->SavePlacement();
     QSettings settings(QSettings::UserScope, "Local AppWizard-Generated Applications", "Tallyscope");
     settings.beginGroup("Placement");
-    EXPECT_TRUE(settings.childKeys().isEmpty()) << settings.childKeys().join(",").toStdString() << " in " << settings.fileName().toStdString();
+    EXPECT_TRUE(settings.childKeys().isEmpty())
+        << settings.childKeys().join(",").toStdString() << " in " << settings.fileName().toStdString();
 }

@@ -11,10 +11,10 @@ using apptest::EventSpec;
 using apptest::FirstView;
 using apptest::HttpTestServer;
 using apptest::OpenPlaylist;
-using apptest::WaitForFetches;
 using apptest::PlaylistTest;
 using apptest::PlaylistXml;
 using apptest::ReadFile;
+using apptest::WaitForFetches;
 using guitest::ScopedModalHook;
 
 namespace {

@@ -63,7 +63,8 @@ inline bool WaitForFetches(CWinApp& app, int ms = 20000) {
         if (app.m_pDocManager == nullptr) return true;
         for (CDocTemplate* t : app.m_pDocManager->GetTemplates())
             for (CDocument* d : t->GetDocuments())
-                if (auto* doc = dynamic_cast<CTallyscopeDoc*>(d); doc != nullptr && (doc->FetchRunning() || doc->FetchQueued()))
+                if (auto* doc = dynamic_cast<CTallyscopeDoc*>(d);
+                    doc != nullptr && (doc->FetchRunning() || doc->FetchQueued()))
                     return false;
         return true;
     };

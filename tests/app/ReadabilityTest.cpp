@@ -164,7 +164,8 @@ TEST_F(PlaylistTest, FitColumnsAndADividerDoubleClickShowWholeTexts) {
     ASSERT_NE(view, nullptr);
     QTreeView* tree = view->m_list.GetTreeView();
     const QFontMetrics metrics(tree->font());
-    const int startText = metrics.horizontalAdvance(QString::fromUtf8(view->m_list.GetItemText(0, kColumnStartTime).GetString()));
+    const int startText =
+        metrics.horizontalAdvance(QString::fromUtf8(view->m_list.GetItemText(0, kColumnStartTime).GetString()));
     // The narrow window of the usual rule cuts the start time.
     view->GetParentFrame()->m_hWnd->resize(500, 300);
     guitest::RunLoopFor(20);

@@ -108,7 +108,8 @@ private:
 const std::string& TestCerts() {
     static const std::string certs = [] {
         const std::string dir = guitest::MakeTempDir((guitest::GetFolders().root + "/certs-XXXXXX").c_str());
-        const int rc = std::system(("'" TALLYSCOPE_SOURCE_DIR "/scripts/make-certs' '" + dir + "' >/dev/null 2>&1").c_str());
+        const int rc =
+            std::system(("'" TALLYSCOPE_SOURCE_DIR "/scripts/make-certs' '" + dir + "' >/dev/null 2>&1").c_str());
         return rc == 0 ? dir : std::string();
     }();
     return certs;
@@ -118,7 +119,8 @@ const std::string& TestCerts() {
 bool ConfigureServerAt(int port) {
     const std::string& certs = TestCerts();
     if (certs.empty()) return false;
-    guitest::WriteConfigValue(WriteConfig(certs, port, certs + "/client.pem", certs + "/client.key", certs + "/ca.pem"));
+    guitest::WriteConfigValue(
+        WriteConfig(certs, port, certs + "/client.pem", certs + "/client.key", certs + "/ca.pem"));
     return true;
 }
 
@@ -190,7 +192,8 @@ TEST_F(PlaylistTest, ContextThatCannotBeBuiltIsLoggedAndNothingConnects) {
 TEST_F(PlaylistTest, RefusedConnectionEndsTheWaitEarly) {
     // Real credentials, but nothing listens on the port.
     const std::string certs = guitest::MakeTempDir((guitest::GetFolders().root + "/certs-XXXXXX").c_str());
-    ASSERT_EQ(0, std::system(("'" TALLYSCOPE_SOURCE_DIR "/scripts/make-certs' '" + certs + "' >/dev/null 2>&1").c_str()));
+    ASSERT_EQ(0,
+              std::system(("'" TALLYSCOPE_SOURCE_DIR "/scripts/make-certs' '" + certs + "' >/dev/null 2>&1").c_str()));
     guitest::WriteConfigValue(
         WriteConfig(certs, ClosedPort(), certs + "/client.pem", certs + "/client.key", certs + "/ca.pem"));
     CTallyscopeApp app;
@@ -346,7 +349,8 @@ TEST_F(PlaylistTest, AnUnattendedOpenKeepsTryingWithoutABox) {
     EXPECT_TRUE(pane.rfind("Cannot connect to 127.0.0.1:" + std::to_string(port), 0) == 0 ||
                 pane.rfind("Connecting to", 0) == 0)
         << pane;
-    ASSERT_TRUE(guitest::RunLoopUntil([&] { return manager->Phase() == CSessionDocManager::OpenPhase::Retrying; }, 5000));
+    ASSERT_TRUE(
+        guitest::RunLoopUntil([&] { return manager->Phase() == CSessionDocManager::OpenPhase::Retrying; }, 5000));
     EXPECT_NE(PaneText(app, 0).find("Next attempt in"), std::string::npos) << PaneText(app, 0);
     // Cancel stops the retries too.
     EXPECT_TRUE(manager->CancelOpen());

@@ -66,8 +66,8 @@ TEST_F(AppTest, StatusBarHasItsSevenPanesWithBothLinksDown) {
     RunLoopFor(50);
     CStatusBar& bar = app.GetMainFrame()->m_wndStatusBar;
     ASSERT_EQ(bar.GetCount(), 7);
-    const UINT ids[] = {ID_SEPARATOR, ID_INDICATOR_CLOCK, ID_INDICATOR_AGGR_LINK, ID_INDICATOR_STUDIO_LINK,
-                        ID_INDICATOR_CAPS, ID_INDICATOR_NUM, ID_INDICATOR_SCRL};
+    const UINT ids[] = {ID_SEPARATOR,      ID_INDICATOR_CLOCK, ID_INDICATOR_AGGR_LINK, ID_INDICATOR_STUDIO_LINK,
+                        ID_INDICATOR_CAPS, ID_INDICATOR_NUM,   ID_INDICATOR_SCRL};
     for (int i = 0; i < 7; ++i) EXPECT_EQ(bar.GetItemID(i), ids[i]) << i;
     EXPECT_EQ(ID_INDICATOR_CLOCK, 59142);
     EXPECT_EQ(PaneText(app, 0), "Ready");
@@ -121,8 +121,8 @@ TEST_F(AppTest, ToolbarHoldsOpenAndThePlaylistCommands) {
     ASSERT_TRUE(app.InitInstance());
     RunLoopFor(50);
     CToolBar& bar = app.GetMainFrame()->m_wndToolBar;
-    const UINT ids[] = {ID_FILE_OPEN, ID_SEPARATOR, ID_PLAYLIST_REFRESH, ID_QUOR_TRIGGER_OFF, ID_QUOR_TRIGGER_ON,
-                        ID_QUOR_SERVER_CHANGE};
+    const UINT ids[] = {ID_FILE_OPEN,        ID_SEPARATOR,       ID_PLAYLIST_REFRESH,
+                        ID_QUOR_TRIGGER_OFF, ID_QUOR_TRIGGER_ON, ID_QUOR_SERVER_CHANGE};
     ASSERT_EQ(bar.GetCount(), 6);
     for (int i = 0; i < 6; ++i) EXPECT_EQ(bar.GetItemID(i), ids[i]) << i;
     EXPECT_EQ(bar.GetButtonSize().cx, 16);
@@ -164,7 +164,8 @@ TEST_F(AppTest, MenusOfBothStatesAndNewOpensAnEmptyPlaylistWindow) {
     items.clear();
     for (QAction* a : file->actions())
         if (!a->isSeparator()) items << a->text();
-    EXPECT_EQ(items, (QStringList{"&Open...\tCtrl+O", "&Cancel Open\tEsc", "&Reconnect Now\tCtrl+R", "&Close", "&Save\tCtrl+S", "Save &As...", "Recent File", "E&xit"}));
+    EXPECT_EQ(items, (QStringList{"&Open...\tCtrl+O", "&Cancel Open\tEsc", "&Reconnect Now\tCtrl+R", "&Close",
+                                  "&Save\tCtrl+S", "Save &As...", "Recent File", "E&xit"}));
     RunLoopFor(20);
     // The child frame keeps the clock pane enabled as well.
     EXPECT_EQ(PaneText(app, 1), "30/08/2002 00:00:00");

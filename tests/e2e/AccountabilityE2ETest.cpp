@@ -154,13 +154,12 @@ TEST_F(LinkDetailTest, ReconnectNowDuringALongPauseConnectsAtOnce) {
     EXPECT_NE(Detail().find("Attempts since the link was last up: 1"), std::string::npos) << Detail();
     EXPECT_NE(Detail().find("Next attempt: "), std::string::npos) << Detail();
     EXPECT_NE(Detail().find("Last failure: "), std::string::npos) << Detail();
-    EXPECT_TRUE(Until([&] {
-        return std::string(frame->m_wndStatusBar.GetPaneTip(CMainFrame::kAggrLinkPane)) == Detail();
-    }));
+    EXPECT_TRUE(
+        Until([&] { return std::string(frame->m_wndStatusBar.GetPaneTip(CMainFrame::kAggrLinkPane)) == Detail(); }));
 
     SimProcess again;
-    ASSERT_TRUE(again.start(SimProcess::testArgs({"--speed", "0", "--tls-port", std::to_string(tlsPort), "--http-port",
-                                                  std::to_string(httpPort)})))
+    ASSERT_TRUE(again.start(SimProcess::testArgs(
+        {"--speed", "0", "--tls-port", std::to_string(tlsPort), "--http-port", std::to_string(httpPort)})))
         << again.output() << again.stderrText();
     // The operator clicks the pane and presses "Reconnect now".
     QTest::mouseClick(frame->m_wndStatusBar.GetPaneWidget(CMainFrame::kAggrLinkPane), Qt::LeftButton);
@@ -174,8 +173,8 @@ TEST_F(LinkDetailTest, ReconnectNowDuringALongPauseConnectsAtOnce) {
     ASSERT_TRUE(button->isEnabled());
     button->click();
     // Well inside the 30 s pause.
-    EXPECT_TRUE(Until([&] { return manager_->LinkUp() && again.countLines("studio id received session=1") == 1; },
-                      10000));
+    EXPECT_TRUE(
+        Until([&] { return manager_->LinkUp() && again.countLines("studio id received session=1") == 1; }, 10000));
     EXPECT_EQ(manager_->ReconnectAttempts(), 2);
     EXPECT_TRUE(Until([&] { return manager_->AttemptsSinceUp() == 0; }));
     popup->close();
@@ -318,8 +317,9 @@ TEST_F(SessionTest, WithConfirmationOnTheOperatorIsAskedAndNoSendsNothing) {
     const size_t mark = sim_.lineCount();
     view->OnQuorTriggerOff();
     ASSERT_EQ(asked.size(), 1u);
-    EXPECT_EQ(asked[0], "Switch off the trigger of EV000107 'Business Report' in StudioA-Main?\n\n"
-                        "The trigger is off now; its Quor server is 192.168.10.23.");
+    EXPECT_EQ(asked[0],
+              "Switch off the trigger of EV000107 'Business Report' in StudioA-Main?\n\n"
+              "The trigger is off now; its Quor server is 192.168.10.23.");
     // No: nothing recorded, nothing sent.
     EXPECT_TRUE(app_->GetCommandJournal().Records().empty());
     answer = IDYES;

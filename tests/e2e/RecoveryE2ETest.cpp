@@ -10,10 +10,10 @@
 
 #include "E2ESupport.h"
 
+using apptest::PaneText;
 using e2e::DocumentTitles;
 using e2e::SessionTest;
 using e2e::SimProcess;
-using apptest::PaneText;
 using ProgramTest = apptest::PlaylistTest;
 
 TEST_F(SessionTest, ServerDownForTwentySecondsAndBackIsRecoveredWithoutRestart) {
@@ -34,8 +34,8 @@ TEST_F(SessionTest, ServerDownForTwentySecondsAndBackIsRecoveredWithoutRestart) 
     EXPECT_EQ(PaneText(*app_, 0), "");
 
     SimProcess again;
-    ASSERT_TRUE(again.start(SimProcess::testArgs({"--speed", "0", "--tls-port", std::to_string(tlsPort),
-                                                  "--http-port", std::to_string(httpPort)})))
+    ASSERT_TRUE(again.start(SimProcess::testArgs(
+        {"--speed", "0", "--tls-port", std::to_string(tlsPort), "--http-port", std::to_string(httpPort)})))
         << again.output() << again.stderrText();
     // The client is rebuilt from its idle passes, so the loop runs meanwhile.
     EXPECT_TRUE(Until([&] { return again.countLines("studio id received session=1 id=\"STA-01\"") == 1; }))
@@ -44,9 +44,8 @@ TEST_F(SessionTest, ServerDownForTwentySecondsAndBackIsRecoveredWithoutRestart) 
     // Every window is fetched again once the id is back.
     EXPECT_TRUE(Until([&] { return again.countLines("http method=\"GET\"") >= 2; }));
     EXPECT_EQ(DocumentTitles(*app_), (std::vector<std::string>{"Studio A: Main", "Studio A: Backup"}));
-    EXPECT_TRUE(Until([&] {
-        return app_->GetMainFrame()->m_wndStatusBar.GetPaneIcon(CMainFrame::kAggrLinkPane) == IDI_LINK_UP;
-    }));
+    EXPECT_TRUE(Until(
+        [&] { return app_->GetMainFrame()->m_wndStatusBar.GetPaneIcon(CMainFrame::kAggrLinkPane) == IDI_LINK_UP; }));
     app_.reset();
     again.stop();
 }

@@ -14,8 +14,8 @@
 using apptest::ColumnTexts;
 using apptest::FirstView;
 using apptest::PaneText;
-using e2e::DocumentTitles;
 using e2e::Documents;
+using e2e::DocumentTitles;
 using e2e::SessionTest;
 using e2e::SimProcess;
 
@@ -31,8 +31,12 @@ public:
     std::vector<std::string> shown;
 };
 
-UINT StudioIcon(CTallyscopeApp& app) { return app.GetMainFrame()->m_wndStatusBar.GetPaneIcon(CMainFrame::kStudioLinkPane); }
-UINT ViewerIcon(CTallyscopeApp& app) { return app.GetMainFrame()->m_wndStatusBar.GetPaneIcon(CMainFrame::kAggrLinkPane); }
+UINT StudioIcon(CTallyscopeApp& app) {
+    return app.GetMainFrame()->m_wndStatusBar.GetPaneIcon(CMainFrame::kStudioLinkPane);
+}
+UINT ViewerIcon(CTallyscopeApp& app) {
+    return app.GetMainFrame()->m_wndStatusBar.GetPaneIcon(CMainFrame::kAggrLinkPane);
+}
 
 }  // namespace
 
@@ -194,7 +198,8 @@ TEST_F(SessionTest, TriggerCommandsReachTheServerAndComeBackInTheRows) {
     size_t mark = sim_.lineCount();
     select();
     view->OnQuorTriggerOff();
-    EXPECT_TRUE(SimSaw("payload=\"<NoQuorTrigger playlist=\\\"" + playlist + "\\\" eventid=\\\"" + id + "\\\"/>\"", mark));
+    EXPECT_TRUE(
+        SimSaw("payload=\"<NoQuorTrigger playlist=\\\"" + playlist + "\\\" eventid=\\\"" + id + "\\\"/>\"", mark));
     EXPECT_TRUE(SimSaw("command applied session=1 command=NoQuorTrigger", mark));
     EXPECT_TRUE(Until([&] { return rowOf() >= 0 && list.GetItemImage(rowOf()) == kImageTriggerIdle; }));
 
@@ -298,8 +303,8 @@ TEST_F(SessionTest, WhileTheViewerLinkIsDownTheStudioIsUnknownAndTheWindowsStale
     EXPECT_EQ(PaneText(*app_, 0), "Not connected");
     // Back: the last known state (up), and fresh rows after the refetch.
     SimProcess again;
-    ASSERT_TRUE(again.start(SimProcess::testArgs({"--speed", "0", "--tls-port", std::to_string(tlsPort), "--http-port",
-                                                  std::to_string(httpPort)})));
+    ASSERT_TRUE(again.start(SimProcess::testArgs(
+        {"--speed", "0", "--tls-port", std::to_string(tlsPort), "--http-port", std::to_string(httpPort)})));
     EXPECT_TRUE(Until([&] { return manager_->LinkUp() && StudioIcon(*app_) == IDI_LINK_UP; }));
     EXPECT_TRUE(Until([&] { return !view->IsStale(); }));
     guitest::RunLoopFor(200);
@@ -408,12 +413,12 @@ class QuotedNameTest : public SessionTest {
 protected:
     bool StartSim() override {
         dir_ = guitest::MakeTempDir((guitest::GetFolders().root + "/quoted-XXXXXX").c_str());
-        std::ofstream(dir_ + "/studios.xml")
-            << "<Studios><Studio name=\"Q\" id=\"Q-1\"><Playlist name=\"Odd\" "
-               "url=\"http://x/playlists/odd.xml\"/></Studio></Studios>\n";
-        std::ofstream(dir_ + "/odd.xml") << apptest::PlaylistXml({{"E&amp;1"}, {"E2"}}, "Say &quot;hi&quot; &amp; &lt;go&gt;");
-        return sim_.start(e2e::SimProcess::testArgs(
-            {"--speed", "0", "--studios", dir_ + "/studios.xml", "--playlists", dir_}));
+        std::ofstream(dir_ + "/studios.xml") << "<Studios><Studio name=\"Q\" id=\"Q-1\"><Playlist name=\"Odd\" "
+                                                "url=\"http://x/playlists/odd.xml\"/></Studio></Studios>\n";
+        std::ofstream(dir_ + "/odd.xml") << apptest::PlaylistXml({{"E&amp;1"}, {"E2"}},
+                                                                 "Say &quot;hi&quot; &amp; &lt;go&gt;");
+        return sim_.start(
+            e2e::SimProcess::testArgs({"--speed", "0", "--studios", dir_ + "/studios.xml", "--playlists", dir_}));
     }
     std::string dir_;
 };
@@ -430,5 +435,6 @@ TEST_F(QuotedNameTest, CommandValuesAreEscapedAndReadBackExactly) {
     view->OnQuorTriggerOff();
     EXPECT_TRUE(SimSaw("playlist=\\\"Say &quot;hi&quot; &amp; &lt;go&gt;\\\" eventid=\\\"E&amp;1\\\"", mark));
     // The server unescapes them and finds the playlist and the event.
-    EXPECT_TRUE(SimSaw("command applied session=1 command=NoQuorTrigger playlist=\"Say \\\"hi\\\" & <go>\" event=\"E&1\"", mark));
+    EXPECT_TRUE(SimSaw(
+        "command applied session=1 command=NoQuorTrigger playlist=\"Say \\\"hi\\\" & <go>\" event=\"E&1\"", mark));
 }

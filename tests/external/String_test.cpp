@@ -89,10 +89,22 @@ TEST(String, ToIntReadsLikeAtoiAndClamps) {
         int value;
     };
     const std::vector<Case> cases = {
-        {"42", 42},          {"-17", -17},   {"+5", 5},    {"08", 8},       {"  12abc", 12},
-        {"abc", 0},          {"", 0},        {"-", 0},     {"+-3", 0},      {"2147483647", INT_MAX},
-        {"-2147483648", INT_MIN},            {"2147483648", INT_MAX},       {"99999999999999999999", INT_MAX},
-        {"-99999999999999999999", INT_MIN},  {"12 34", 12}, {"\t-0009x", -9},
+        {"42", 42},
+        {"-17", -17},
+        {"+5", 5},
+        {"08", 8},
+        {"  12abc", 12},
+        {"abc", 0},
+        {"", 0},
+        {"-", 0},
+        {"+-3", 0},
+        {"2147483647", INT_MAX},
+        {"-2147483648", INT_MIN},
+        {"2147483648", INT_MAX},
+        {"99999999999999999999", INT_MAX},
+        {"-99999999999999999999", INT_MIN},
+        {"12 34", 12},
+        {"\t-0009x", -9},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.value, String(c.text).ToInt()) << '"' << c.text << '"';
@@ -100,7 +112,9 @@ TEST(String, ToIntReadsLikeAtoiAndClamps) {
     }
     EXPECT_EQ(0, TextToInt(nullptr));
     // Only the C locale's white space is skipped.
-    EXPECT_EQ(0, String("\xA0" "5").ToInt());
+    EXPECT_EQ(0, String("\xA0"
+                        "5")
+                     .ToInt());
 }
 
 TEST(String, ReverseFindAndRightGiveTheUrlTail) {

@@ -137,8 +137,8 @@ TEST(XMLDoc, AttributeValuesInOnePassMatchSingleLookups) {
     EXPECT_STREQ("1", values[0]);
     EXPECT_STREQ("", values[1]);  // present and empty
     EXPECT_STREQ("3", values[2]);
-    EXPECT_STREQ("", values[3]);  // absent
-    EXPECT_STREQ("1", values[4]);  // asked twice
+    EXPECT_STREQ("", values[3]);       // absent
+    EXPECT_STREQ("1", values[4]);      // asked twice
     EXPECT_STREQ("short", values[5]);  // no prefix matching either way
     for (int i = 0; i < 6; ++i) EXPECT_STREQ(root[names[i]].GetValue(), values[i]) << names[i];
 
@@ -155,12 +155,12 @@ TEST(XMLDoc, AttributeValuesInOnePassMatchSingleLookups) {
 
 TEST(XMLDoc, MalformedInputGivesANullRootAndNoPartialTree) {
     const char* const bad[] = {
-        "",                                   // nothing at all
-        "   \n ",                              // white space only
-        "<!-- only a comment -->",             // no element
-        "<r><a></r>",                          // mismatched end tag
-        "<r><a x=\"1\"/><b",                   // truncated
-        "<r/><second/>",                       // two document elements
+        "",                         // nothing at all
+        "   \n ",                   // white space only
+        "<!-- only a comment -->",  // no element
+        "<r><a></r>",               // mismatched end tag
+        "<r><a x=\"1\"/><b",        // truncated
+        "<r/><second/>",            // two document elements
         "<r/><!-- c --><second>x</second>",
         "plain text",
     };

@@ -97,7 +97,8 @@ inline bool BackTo(const Usage& baseline, int ms = 10000) {
 // event loop is not stuck.
 inline bool PostedCallRuns(int ms = 5000) {
     bool ran = false;
-    QMetaObject::invokeMethod(QCoreApplication::instance(), [&ran] { ran = true; }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [&ran] { ran = true; }, Qt::QueuedConnection);
     return guitest::RunLoopUntil([&] { return ran; }, ms);
 }
 

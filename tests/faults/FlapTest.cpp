@@ -41,9 +41,8 @@ TEST_F(LinkFaultTest, TheLinkFlappingEveryTwoSecondsForTwoMinutesIsRecoveredEach
         }
         ++cuts;
         // Back: the id reached the server and every window was asked again.
-        const bool back = SimGotId(mark, 15000) && Until([&] {
-                              return manager_->LinkUp() && manager_->Refreshes() > refreshes;
-                          }, 15000);
+        const bool back = SimGotId(mark, 15000) &&
+                          Until([&] { return manager_->LinkUp() && manager_->Refreshes() > refreshes; }, 15000);
         EXPECT_TRUE(back) << "cut " << cuts << ": " << manager_->LastFailure().GetString() << "\n" << sim_.output();
         if (!back) break;
         ++recovered;

@@ -65,7 +65,8 @@ TEST_F(LinkFaultTest, APeerClosingRightAfterTheHandshakeEndsTheOpenAtOnce) {
         ASSERT_TRUE(Open());
         EXPECT_TRUE(handshook);
         EXPECT_EQ(boxes_, std::vector<std::string>{"Failed to connect to aggr server"});
-        EXPECT_NE(std::string(manager_->LastFailure()).rfind("no studio list", 0), 0u) << manager_->LastFailure().GetString();
+        EXPECT_NE(std::string(manager_->LastFailure()).rfind("no studio list", 0), 0u)
+            << manager_->LastFailure().GetString();
         EXPECT_FALSE(manager_->LastFailure().IsEmpty());
         EXPECT_EQ(manager_->SessionUp(), 0);
         EXPECT_TRUE(peer->waitDone());
@@ -81,7 +82,8 @@ namespace {
 // A session peer that sends the studio list, takes the studio id, then on
 // `go` writes `bad` and reads until the viewer closes.
 struct BadFramePeer {
-    explicit BadFramePeer(std::string list, std::string badBytes) : studioList(std::move(list)), bad(std::move(badBytes)) {
+    explicit BadFramePeer(std::string list, std::string badBytes)
+        : studioList(std::move(list)), bad(std::move(badBytes)) {
         peer = PlainTlsPeer::server("server.pem", "server.key", [this](SSL* ssl) {
             if (!tlstest::writeAll(ssl, tlstest::frame(studioList))) return;
             std::string id;

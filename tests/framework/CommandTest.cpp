@@ -102,7 +102,8 @@ TEST_F(FrameworkTest, IdleUpdatesChangeWidgetsOnlyWhenTheirStateChanges) {
     CToolBar& bar = app.Frame()->toolbar;
     std::vector<std::unique_ptr<QSignalSpy>> spies;
     for (int i = 0; i < bar.GetCount(); ++i)
-        if (bar.GetItemID(i) != ID_SEPARATOR) spies.push_back(std::make_unique<QSignalSpy>(bar.GetItemAction(i), &QAction::changed));
+        if (bar.GetItemID(i) != ID_SEPARATOR)
+            spies.push_back(std::make_unique<QSignalSpy>(bar.GetItemAction(i), &QAction::changed));
     const long before = app.IdlePassesRun();
     for (int i = 0; i < 5; ++i) {
         QTimer::singleShot(0, [] {});

@@ -94,13 +94,13 @@ private:
     std::atomic<bool> stop_{false};
     std::thread thread_;
     std::mutex mutex_;
-    std::deque<std::string> responses_;   // guarded by mutex_
-    std::vector<std::string> requests_;   // guarded by mutex_
+    std::deque<std::string> responses_;  // guarded by mutex_
+    std::vector<std::string> requests_;  // guarded by mutex_
 };
 
 std::string Ok(const std::string& body) {
-    return "HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\nContent-Length: " + std::to_string(body.size()) +
-           "\r\n\r\n" + body;
+    return "HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+           body;
 }
 
 std::string Redirect(const std::string& to) {

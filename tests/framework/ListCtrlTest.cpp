@@ -133,15 +133,20 @@ TEST_F(ListTest, TextsAreKeptByteForByteAndAnUnchangedTextSignalsNothing) {
     EXPECT_EQ(changes.count(), 0);
 
     // Cells set in any order, and texts growing and shrinking in between.
-    EXPECT_TRUE(list.SetItemText(1, 2, "Gr\xC3\xBC\xC3\x9F" "e"));
+    EXPECT_TRUE(list.SetItemText(1, 2,
+                                 "Gr\xC3\xBC\xC3\x9F"
+                                 "e"));
     EXPECT_TRUE(list.SetItemText(1, 0, "a much longer label than before"));
     EXPECT_TRUE(list.SetItemText(1, 1, "s"));
     EXPECT_EQ(changes.count(), 3);
     EXPECT_EQ(changes.at(0).at(0).value<QModelIndex>(), Model()->index(1, 2));
     EXPECT_EQ(std::string(list.GetItemText(1, 0)), "a much longer label than before");
     EXPECT_EQ(std::string(list.GetItemText(1, 1)), "s");
-    EXPECT_EQ(std::string(list.GetItemText(1, 2)), "Gr\xC3\xBC\xC3\x9F" "e");
-    EXPECT_EQ(Model()->index(1, 2).data().toString(), QString::fromUtf8("Gr\xC3\xBC\xC3\x9F" "e"));
+    EXPECT_EQ(std::string(list.GetItemText(1, 2)),
+              "Gr\xC3\xBC\xC3\x9F"
+              "e");
+    EXPECT_EQ(Model()->index(1, 2).data().toString(), QString::fromUtf8("Gr\xC3\xBC\xC3\x9F"
+                                                                        "e"));
     EXPECT_TRUE(list.SetItemText(1, 0, ""));
     EXPECT_EQ(std::string(list.GetItemText(1, 0)), "");
     EXPECT_EQ(std::string(list.GetItemText(1, 1)), "s");

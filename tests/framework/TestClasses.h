@@ -112,9 +112,7 @@ public:
         ++initialUpdates;
         CView::OnInitialUpdate();
     }
-    void OnUpdate(CView* sender, LPARAM hint, CObject*) override {
-        updates.push_back({sender, hint});
-    }
+    void OnUpdate(CView* sender, LPARAM hint, CObject*) override { updates.push_back({sender, hint}); }
     void OnTimer(UINT_PTR id) override {
         timerIds.push_back(id);
         if (killInTimer) KillTimer(id);

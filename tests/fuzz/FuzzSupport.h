@@ -99,13 +99,13 @@ inline std::string cText(std::string_view text) {
 
 }  // namespace fuzz
 
-#define FUZZ_CHECK(cond)                                                 \
-    do {                                                                 \
+#define FUZZ_CHECK(cond)                                                     \
+    do {                                                                     \
         if (!(cond)) ::fuzz::fail(#cond, std::string(), __FILE__, __LINE__); \
     } while (0)
 
-#define FUZZ_CHECK_MSG(cond, detail)                               \
-    do {                                                           \
+#define FUZZ_CHECK_MSG(cond, detail)                                    \
+    do {                                                                \
         if (!(cond)) ::fuzz::fail(#cond, (detail), __FILE__, __LINE__); \
     } while (0)
 

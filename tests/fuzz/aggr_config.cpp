@@ -35,7 +35,7 @@ struct ConfigFile {
     int fd = -1;
     ConfigFile() {
         const char* tmp = std::getenv("TMPDIR");
-        const std::string folder = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm"
+        const std::string folder = ::access("/dev/shm", W_OK) == 0  ? "/dev/shm"
                                    : tmp != nullptr && *tmp != '\0' ? tmp
                                                                     : "/tmp";
         std::string pattern = folder + "/tallyscope-fuzz-config-XXXXXX";

@@ -308,9 +308,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK_MSG(j.ended.wait_for(lock, kEndLimit, [&] { return j.destroyed; }),
                    "the socket did not end after the stream");
 
-    FUZZ_CHECK_MSG(j.messages.size() == want.frames.size(),
-                   "delivered " + std::to_string(j.messages.size()) + " frames, the stream holds " +
-                       std::to_string(want.frames.size()));
+    FUZZ_CHECK_MSG(j.messages.size() == want.frames.size(), "delivered " + std::to_string(j.messages.size()) +
+                                                                " frames, the stream holds " +
+                                                                std::to_string(want.frames.size()));
     int capacity = tarn::ConnectedSocket::DataBuffer::kInitialCapacity;
     for (size_t i = 0; i < want.frames.size(); ++i) {
         FUZZ_CHECK_MSG(j.messages[i] == want.frames[i], "frame " + std::to_string(i) + " differs");

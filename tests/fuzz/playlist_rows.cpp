@@ -88,8 +88,8 @@ void checkEvent(const PlaylistEvent& e, pugi::xml_node ev) {
     const std::string duration = twoDigits(e.duration.hh, e.duration.mm, e.duration.ss, e.duration.ff);
     FUZZ_CHECK_EQ_STR(e.duration.Format().GetString(), duration);
     const std::string columns[kPlaylistColumnCount] = {
-        "", attr(segment, "id"), attr(ev, "id"), attr(ev, "name"), attr(ev, "status"), startText, duration,
-        attr(ev, "quorServer")};
+        "",       attr(segment, "id"),   attr(ev, "id"), attr(ev, "name"), attr(ev, "status"), startText,
+        duration, attr(ev, "quorServer")};
     for (int c = -2; c <= kPlaylistColumnCount + 1; ++c) {
         const std::string want = c >= 0 && c < kPlaylistColumnCount ? columns[c] : "";
         FUZZ_CHECK_EQ_STR(e.ColumnText(c).GetString(), want);
@@ -177,9 +177,9 @@ void checkCountdown(const std::vector<PlaylistEvent>& rows, long steps) {
     FUZZ_CHECK(whole.Countdown().ff == want.ff);  // frames never count
     if (plain(want)) {
         const Timecode left = fromSeconds(seconds(want) - steps, want.ff);
-        FUZZ_CHECK_MSG(whole.Countdown() == left,
-                       std::string("from ") + want.Format().GetString() + " by " + std::to_string(steps) + ": " +
-                           whole.Countdown().Format().GetString());
+        FUZZ_CHECK_MSG(whole.Countdown() == left, std::string("from ") + want.Format().GetString() + " by " +
+                                                      std::to_string(steps) + ": " +
+                                                      whole.Countdown().Format().GetString());
     }
 }
 

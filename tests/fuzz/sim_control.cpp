@@ -154,7 +154,8 @@ void controlLines(fuzz::Reader& in) {
         const std::string line(in.until('\n'));
         const std::string reason = refusal(r, line);
         const bool ran = r.sim->execute(line);
-        FUZZ_CHECK_MSG(ran == reason.empty(), "line \"" + fuzz::printable(line) + "\" gave " + (ran ? "true" : "false"));
+        FUZZ_CHECK_MSG(ran == reason.empty(),
+                       "line \"" + fuzz::printable(line) + "\" gave " + (ran ? "true" : "false"));
         int errors = 0;
         for (const std::string& logged : r.take()) {
             for (char c : logged) {
@@ -199,9 +200,9 @@ void roundTrip(aggrsim::Command::Kind kind, const std::string& playlist, const s
     const String payload = format(kind, playlist, eventId, server);
     aggrsim::Command c;
     std::string reason;
-    FUZZ_CHECK_MSG(aggrsim::parseCommand(std::string_view(payload.GetString(), static_cast<size_t>(payload.Length())),
-                                         c, reason),
-                   reason + " for " + fuzz::printable(payload.GetString()));
+    FUZZ_CHECK_MSG(
+        aggrsim::parseCommand(std::string_view(payload.GetString(), static_cast<size_t>(payload.Length())), c, reason),
+        reason + " for " + fuzz::printable(payload.GetString()));
     FUZZ_CHECK(c.kind == kind);
     FUZZ_CHECK_EQ_STR(c.playlist, asRead(playlist));
     FUZZ_CHECK_EQ_STR(c.eventId, asRead(eventId));

@@ -122,8 +122,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     FUZZ_CHECK(s.parsed == parsed);
     FUZZ_CHECK(s.root.IsNull() == !parsed);
-    FUZZ_CHECK_MSG(s.names.size() == want.size(), std::to_string(s.names.size()) + " studios, want " +
-                                                      std::to_string(want.size()));
+    FUZZ_CHECK_MSG(s.names.size() == want.size(),
+                   std::to_string(s.names.size()) + " studios, want " + std::to_string(want.size()));
     for (size_t i = 0; i < want.size(); ++i) FUZZ_CHECK_EQ_STR(s.names[i], want[i].name);
 
     // Each distinct name as the operator's choice, and one name no studio has.

@@ -57,7 +57,8 @@ long long expectedMs(const std::string& text, Fields& f) {
     f.second = static_cast<long>(seconds);
     const size_t point = time[2].find('.');
     f.ms = 0;
-    for (size_t i = 0, p = point == std::string::npos ? time[2].size() : point + 1; point != std::string::npos && i < 3; ++i) {
+    for (size_t i = 0, p = point == std::string::npos ? time[2].size() : point + 1; point != std::string::npos && i < 3;
+         ++i) {
         const bool digit = p < time[2].size() && std::isdigit(static_cast<unsigned char>(time[2][p])) != 0;
         f.ms = f.ms * 10 + (digit ? time[2][p] - '0' : 0);
         if (digit) ++p;

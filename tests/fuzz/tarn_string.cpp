@@ -70,9 +70,9 @@ void checkSlots(const Slot* slots) {
         FUZZ_CHECK_EQ_STR(x.s.c_str(), *x.model);
         FUZZ_CHECK(x.s.length() == static_cast<int>(x.model->size()));
         FUZZ_CHECK(x.s.capacity() > x.s.length());
-        FUZZ_CHECK_MSG(x.s.refCount() == x.model.use_count(),
-                       "slot " + std::to_string(i) + " shared by " + std::to_string(x.s.refCount()) + ", want " +
-                           std::to_string(x.model.use_count()));
+        FUZZ_CHECK_MSG(x.s.refCount() == x.model.use_count(), "slot " + std::to_string(i) + " shared by " +
+                                                                  std::to_string(x.s.refCount()) + ", want " +
+                                                                  std::to_string(x.model.use_count()));
     }
 }
 
@@ -100,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Slot& a = slots[c & 3];
         Slot& b = slots[(c >> 2) & 3];
         switch (c >> 4) {
-            case 0: {  // a fresh text of at most n bytes
+            case 0: {                                           // a fresh text of at most n bytes
                 const int n = static_cast<int>(in.byte()) - 1;  // -1: all of it
                 const std::string text(in.bytes(in.byte()));
                 a.s = tarn::TarnString(text.c_str(), n < 0 ? -1 : std::min(n, static_cast<int>(text.size())));
@@ -143,7 +143,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 int count = position(in);
                 const tarn::TarnString part = std::as_const(a.s).substring(start, count);
                 clip(static_cast<int>(a.model->size()), start, count);
-                FUZZ_CHECK_EQ_STR(part.c_str(), a.model->substr(static_cast<size_t>(start), static_cast<size_t>(count)));
+                FUZZ_CHECK_EQ_STR(part.c_str(),
+                                  a.model->substr(static_cast<size_t>(start), static_cast<size_t>(count)));
                 break;
             }
             case 6: {  // formatting another string's text, or its own
@@ -188,9 +189,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     FUZZ_CHECK(sum.refCount() == 1);
                 }
                 break;
-            case 12:
-                checkString(*a.model, position(in));
-                break;
+            case 12: checkString(*a.model, position(in)); break;
             default: {  // a single character; the zero byte is the empty text
                 const char ch = static_cast<char>(in.byte());
                 a.s = tarn::TarnString(ch);

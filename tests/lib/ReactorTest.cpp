@@ -353,9 +353,10 @@ TEST(ReactorSockets, EventsAreServedAndARaisingSocketStaysWatched) {
     r.stop();
     const auto lines = log.fileLines();
     ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ("Caught QuorException handling socket event for \"(anonymous namespace)::PairSocket\" in reactor "
-              "\"tarn::Reactor\".  socket failed",
-              lines[0]);
+    EXPECT_EQ(
+        "Caught QuorException handling socket event for \"(anonymous namespace)::PairSocket\" in reactor "
+        "\"tarn::Reactor\".  socket failed",
+        lines[0]);
     EXPECT_EQ(0, a.stopCalls.load()) << "removed sockets are not told of the stop";
 }
 

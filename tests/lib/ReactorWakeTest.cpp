@@ -237,7 +237,8 @@ TEST(ReactorWake, SocketsAreServedWhileTasksKeepArriving) {
     }
     stopPosting = true;
     poster.join();
-    for (int i = 0; i < 500 && ran.load() < posted.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < 500 && ran.load() < posted.load(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(posted.load(), ran.load());
     r.removeSocket(&s);
     r.stop();

@@ -51,17 +51,15 @@ TEST(ReadPlaylistEvent, ReadsEveryField) {
 
 TEST(ReadPlaylistEvent, ColumnTextsFollowTheColumnTable) {
     const PlaylistEvent e = ReadPlaylistEvent(FirstPlaylistEvent(ParsePlaylist(kFullEvent)));
-    const std::vector<std::string> expected = {"",        "102",
-                                               "EV104",   "Weather & Traffic",
-                                               "Running", "8/30/2002 06:05:04:03",
-                                               "00:04:00:12", "192.168.10.22"};
+    const std::vector<std::string> expected = {
+        "", "102", "EV104", "Weather & Traffic", "Running", "8/30/2002 06:05:04:03", "00:04:00:12", "192.168.10.22"};
     for (int column = 0; column < kPlaylistColumnCount; ++column)
         EXPECT_EQ(expected[column], std::string(e.ColumnText(column))) << "column " << column;
     EXPECT_STREQ("", e.ColumnText(-1));
     EXPECT_STREQ("", e.ColumnText(8));
 
-    const std::vector<std::string> headings = {"",          "Segment",  "Id",        "Title", "Status",
-                                               "StartTime", "Duration", "QuorServer"};
+    const std::vector<std::string> headings = {"",       "Segment",   "Id",       "Title",
+                                               "Status", "StartTime", "Duration", "QuorServer"};
     for (int column = 0; column < kPlaylistColumnCount; ++column)
         EXPECT_STREQ(headings[column].c_str(), PlaylistColumnHeading(column));
     EXPECT_STREQ("", PlaylistColumnHeading(8));
@@ -69,9 +67,8 @@ TEST(ReadPlaylistEvent, ColumnTextsFollowTheColumnTable) {
 
 TEST(ReadPlaylistEvent, StartTextIsMonthFirstWithDateTextsAsWritten) {
     auto start = [](const char* month, const char* day, const char* year, const char* time) {
-        return std::string(ReadOne(EventXml("", std::string("<Segment><OnAir><Date month=\"") + month +
-                                                    "\" day=\"" + day + "\" year=\"" + year + "\"/>" + time +
-                                                    "</OnAir></Segment>"))
+        return std::string(ReadOne(EventXml("", std::string("<Segment><OnAir><Date month=\"") + month + "\" day=\"" +
+                                                    day + "\" year=\"" + year + "\"/>" + time + "</OnAir></Segment>"))
                                .startText);
     };
     EXPECT_EQ("12/1/2002 23:59:59:24", start("12", "1", "2002", "<Time hh=\"23\" mm=\"59\" ss=\"59\" ff=\"24\"/>"));
@@ -89,16 +86,16 @@ TEST(ReadPlaylistEvent, ImagePrecedence) {
         int image;
     };
     const Case cases[] = {
-        {"-1", "false", "true", kImageBlank},           {"-1", "true", "true", kImageBlank},
-        {"5", "true", "true", kImageTriggerSent},       {"5", "false", "true", kImageTriggerSent},
-        {"5", "true", "false", kImageTriggerActive},    {"5", "false", "false", kImageTriggerIdle},
-        {"5", "True", "TRUE", kImageTriggerIdle},       {"5", "true ", " true", kImageTriggerIdle},
-        {"5", "1", "yes", kImageTriggerIdle},           {"-01", "false", "false", kImageTriggerIdle},
+        {"-1", "false", "true", kImageBlank},          {"-1", "true", "true", kImageBlank},
+        {"5", "true", "true", kImageTriggerSent},      {"5", "false", "true", kImageTriggerSent},
+        {"5", "true", "false", kImageTriggerActive},   {"5", "false", "false", kImageTriggerIdle},
+        {"5", "True", "TRUE", kImageTriggerIdle},      {"5", "true ", " true", kImageTriggerIdle},
+        {"5", "1", "yes", kImageTriggerIdle},          {"-01", "false", "false", kImageTriggerIdle},
         {" -1", "true", "false", kImageTriggerActive},
     };
     for (const Case& c : cases) {
-        const PlaylistEvent e = ReadOne(EventXml("", std::string("<Segment id=\"") + c.segment + "\"/>" +
-                                                         Trigger(c.active, c.sent)));
+        const PlaylistEvent e =
+            ReadOne(EventXml("", std::string("<Segment id=\"") + c.segment + "\"/>" + Trigger(c.active, c.sent)));
         EXPECT_EQ(c.image, e.ImageIndex()) << c.segment << " " << c.active << " " << c.sent;
     }
 }
@@ -136,8 +133,8 @@ TEST(ReadPlaylistEvent, AbsentElementsAndAttributesGiveEmptyTextsAndZeros) {
 }
 
 TEST(ReadPlaylistEvent, DurationFieldsConvertWithToInt) {
-    const PlaylistEvent e = ReadOne(EventXml(
-        "", "<Segment><OnAir><Duration hh=\"01\" mm=\"-5\" ss=\"9x\" ff=\"99999999999\"/></OnAir></Segment>"));
+    const PlaylistEvent e = ReadOne(
+        EventXml("", "<Segment><OnAir><Duration hh=\"01\" mm=\"-5\" ss=\"9x\" ff=\"99999999999\"/></OnAir></Segment>"));
     EXPECT_EQ(Timecode(1, -5, 9, 2147483647), e.duration);
 }
 
@@ -158,8 +155,8 @@ TEST(ReadPlaylist, EveryLaterChildOfTheRootIsAnEventWhateverItsTag) {
 
 TEST(ReadPlaylist, RootWithOnlyTheClockHasNoEvents) {
     const ScopedTimeZone zone("UTC0");
-    const CElementNode root = ParsePlaylist(
-        "<P><C><Date year=\"2002\" month=\"8\" day=\"30\"/><Time hh=\"6\" mm=\"5\" ss=\"4\"/></C></P>");
+    const CElementNode root =
+        ParsePlaylist("<P><C><Date year=\"2002\" month=\"8\" day=\"30\"/><Time hh=\"6\" mm=\"5\" ss=\"4\"/></C></P>");
     const std::optional<CTime> clock = ReadPlaylistClock(root);
     ASSERT_TRUE(clock.has_value());
     EXPECT_EQ(2002, clock->GetYear());
@@ -208,8 +205,8 @@ TEST(ReadPlaylistClock, PresentClockIsUsedWhateverItHolds) {
     EXPECT_EQ(30, empty->GetDay());
 
     // Out-of-range fields roll over as mktime rolls them.
-    const std::optional<CTime> rolled = ReadPlaylistClock(ParsePlaylist(
-        "<P><C><Date year=\"2002\" month=\"13\" day=\"1\"/><Time hh=\"24\" mm=\"0\" ss=\"0\"/></C></P>"));
+    const std::optional<CTime> rolled = ReadPlaylistClock(
+        ParsePlaylist("<P><C><Date year=\"2002\" month=\"13\" day=\"1\"/><Time hh=\"24\" mm=\"0\" ss=\"0\"/></C></P>"));
     ASSERT_TRUE(rolled.has_value());
     EXPECT_EQ(2003, rolled->GetYear());
     EXPECT_EQ(1, rolled->GetMonth());
@@ -223,7 +220,7 @@ TEST(ReadPlaylistClock, FieldsThatCannotBeAClockCountAsNoClock) {
     EXPECT_FALSE(ReadPlaylistClock(ParsePlaylist("<P><C><Date year=\"-2147483648\" month=\"1\" day=\"1\"/></C></P>"))
                      .has_value());
     // Months carried into a year beyond the int range.
-    EXPECT_FALSE(ReadPlaylistClock(ParsePlaylist(
-                                       "<P><C><Date year=\"2147483647\" month=\"2147483647\" day=\"1\"/></C></P>"))
-                     .has_value());
+    EXPECT_FALSE(
+        ReadPlaylistClock(ParsePlaylist("<P><C><Date year=\"2147483647\" month=\"2147483647\" day=\"1\"/></C></P>"))
+            .has_value());
 }

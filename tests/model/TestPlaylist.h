@@ -34,10 +34,8 @@ public:
         tzset();
     }
     ~ScopedTimeZone() {
-        if (saved_)
-            setenv("TZ", saved_->c_str(), 1);
-        else
-            unsetenv("TZ");
+        if (saved_) setenv("TZ", saved_->c_str(), 1);
+        else unsetenv("TZ");
         tzset();
     }
     ScopedTimeZone(const ScopedTimeZone&) = delete;

@@ -32,7 +32,8 @@ public:
 // Refuses the connections whose number is listed, echoes the others.
 class Handler : public tarn::AcceptHandler {
 public:
-    explicit Handler(tarn::Reactor* reactor, std::vector<int> refuse = {}) : reactor_(reactor), refuse_(std::move(refuse)) {}
+    explicit Handler(tarn::Reactor* reactor, std::vector<int> refuse = {})
+        : reactor_(reactor), refuse_(std::move(refuse)) {}
     int onAccept(tarn::SocketHandle handle, const InetAddr& peer) override {
         const int n = accepted++;
         {

@@ -28,11 +28,21 @@ struct Journal {
         std::lock_guard<std::mutex> g(m);
         return f();
     }
-    void call(const std::string& c) { with([&] { calls.push_back(c); }); }
-    size_t messageCount() { return with([&] { return messages.size(); }); }
-    int reads() { return with([&] { return readsDone; }); }
-    bool isDestroyed() { return with([&] { return destroyed; }); }
-    std::vector<std::string> callList() { return with([&] { return calls; }); }
+    void call(const std::string& c) {
+        with([&] { calls.push_back(c); });
+    }
+    size_t messageCount() {
+        return with([&] { return messages.size(); });
+    }
+    int reads() {
+        return with([&] { return readsDone; });
+    }
+    bool isDestroyed() {
+        return with([&] { return destroyed; });
+    }
+    std::vector<std::string> callList() {
+        return with([&] { return calls; });
+    }
     bool hasCall(const std::string& c) {
         return with([&] {
             for (const auto& x : calls)

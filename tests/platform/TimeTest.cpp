@@ -65,10 +65,9 @@ TEST(FileTime, LeapDaysAndEveryDayOfAYearRoundTrip) {
 
 TEST(FileTime, InvalidFieldsAreRefusedAndLeaveTheOutputAlone) {
     const FILETIME marker = fromTicks(42);
-    for (const SYSTEMTIME& bad : {fields(1600, 12, 31), fields(2002, 0, 1), fields(2002, 13, 1),
-                                   fields(2002, 4, 31), fields(2002, 1, 0), fields(2002, 1, 1, 24),
-                                   fields(2002, 1, 1, 0, 60), fields(2002, 1, 1, 0, 0, 60),
-                                   fields(2002, 1, 1, 0, 0, 0, 1000)}) {
+    for (const SYSTEMTIME& bad : {fields(1600, 12, 31), fields(2002, 0, 1), fields(2002, 13, 1), fields(2002, 4, 31),
+                                  fields(2002, 1, 0), fields(2002, 1, 1, 24), fields(2002, 1, 1, 0, 60),
+                                  fields(2002, 1, 1, 0, 0, 60), fields(2002, 1, 1, 0, 0, 0, 1000)}) {
         FILETIME ft = marker;
         EXPECT_FALSE(systemTimeToFileTime(bad, ft));
         EXPECT_EQ(42u, toTicks(ft));

@@ -82,11 +82,13 @@ TEST(SSLContextError, IsAQuorExceptionAndCopiesDeeply) {
 
 TEST(SSLContextErrors, CertificateThatCannotBeLoadedIsMinus3) {
     for (const char* cert : {"missing.pem", "garbage.pem", "client.key"}) {
-        auto e = thrownBy([&] { SSLContext c(certFile(cert), certFile("client.key"), kPassPhrase, certFile("ca.pem")); });
+        auto e =
+            thrownBy([&] { SSLContext c(certFile(cert), certFile("client.key"), kPassPhrase, certFile("ca.pem")); });
         EXPECT_EQ(-3, e.getCode()) << cert;
         EXPECT_STREQ("The specified certificate could not be loaded", e.getMessage());
     }
-    EXPECT_EQ(-3, thrownBy([] { delete serverContext("missing.pem", "server.key", kNone, kCiphers, false); }).getCode());
+    EXPECT_EQ(-3,
+              thrownBy([] { delete serverContext("missing.pem", "server.key", kNone, kCiphers, false); }).getCode());
 }
 
 TEST(SSLContextErrors, KeyThatCannotBeLoadedIsMinus4) {
@@ -94,7 +96,8 @@ TEST(SSLContextErrors, KeyThatCannotBeLoadedIsMinus4) {
     auto missing = thrownBy([] { delete serverContext("server.pem", "missing.key", kNone, kCiphers, false); });
     EXPECT_EQ(-4, missing.getCode());
     EXPECT_STREQ("The specified private key file could not be loaded", missing.getMessage());
-    EXPECT_EQ(-4, thrownBy([] { delete serverContext("server.pem", "garbage.pem", kNone, kCiphers, false); }).getCode());
+    EXPECT_EQ(-4,
+              thrownBy([] { delete serverContext("server.pem", "garbage.pem", kNone, kCiphers, false); }).getCode());
     EXPECT_EQ(-4, thrownBy([] {
                       SSLContext c(certFile("client.pem"), certFile("client.key"), "wrong", certFile("ca.pem"));
                   }).getCode());
@@ -107,9 +110,8 @@ TEST(SSLContextErrors, KeyOfAnotherCertificateIsMinus5) {
     auto e = thrownBy([] { delete serverContext("server.pem", "other-server.key", kNone, kCiphers, false); });
     EXPECT_EQ(-5, e.getCode());
     EXPECT_STREQ("The specified certificate does not match the specified private key file", e.getMessage());
-    EXPECT_EQ(-5, thrownBy([] {
-                      SSLContext c(certFile("client.pem"), certFile("server.key"), kNone, kNone);
-                  }).getCode());
+    EXPECT_EQ(-5,
+              thrownBy([] { SSLContext c(certFile("client.pem"), certFile("server.key"), kNone, kNone); }).getCode());
     // A key of another type loads beside the certificate and fails the check.
     EXPECT_EQ(-5, thrownBy([] { delete serverContext("server.pem", "ec.key", kNone, kCiphers, false); }).getCode());
 }
@@ -143,7 +145,8 @@ TEST(SSLContextErrors, CaFileThatCannotBeLoadedIsMinus8InEveryForm) {
 
 TEST(SSLContextErrors, CaFileWithoutCertificatesGivesNoCaNamesMinus9) {
     // A revocation list alone is a valid verify location but names no CA.
-    auto e = thrownBy([] { delete serverContext("server.pem", "server.key", certFile("crl-only.pem"), kCiphers, true); });
+    auto e =
+        thrownBy([] { delete serverContext("server.pem", "server.key", certFile("crl-only.pem"), kCiphers, true); });
     EXPECT_EQ(-9, e.getCode());
     EXPECT_STREQ("Unable to load the list of valid CA names for client authentication", e.getMessage());
 }

@@ -48,8 +48,13 @@ protected:
         server = std::make_unique<OurServer>(reactor.get(), serverCtx.get());
     }
     std::vector<std::string> sClientArgs(std::vector<std::string> extra) {
-        std::vector<std::string> args = {"openssl", "s_client", "-connect", "127.0.0.1:" + std::to_string(server->port()),
-                                         "-CAfile", certPath("ca.pem"), "-verify_return_error"};
+        std::vector<std::string> args = {"openssl",
+                                         "s_client",
+                                         "-connect",
+                                         "127.0.0.1:" + std::to_string(server->port()),
+                                         "-CAfile",
+                                         certPath("ca.pem"),
+                                         "-verify_return_error"};
         args.insert(args.end(), extra.begin(), extra.end());
         return args;
     }
@@ -217,7 +222,7 @@ TEST_F(OutsidePeer, ServerTalksFramesWithOpensslClient) {
 TEST_F(OutsidePeer, ServerRequiringCertificateAcceptsOpensslClientWithOne) {
     startServer(true);
     Process sClient(sClientArgs({"-cert", certPath("client.pem"), "-key", certPath("client.key"), "-pass",
-                             std::string("pass:") + kPassPhrase}));
+                                 std::string("pass:") + kPassPhrase}));
     ASSERT_TRUE(server->waitForAccepted(1));
     ASSERT_TRUE(server->journal(0).waitFor("handshake@2")) << server->journal(0).text() << sClient.output();
     TarnString name;

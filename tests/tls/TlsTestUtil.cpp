@@ -78,8 +78,8 @@ std::string makeCertificates() {
             std::fputs(kExtras, f);
             std::fclose(f);
         }
-        const std::string command = "rm -rf '" + dir + "' && '" TARN_MAKE_CERTS "' '" + dir +
-                                    "' >/dev/null && bash '" + extras + "' '" + dir + "' && touch '" + ready + "'";
+        const std::string command = "rm -rf '" + dir + "' && '" TARN_MAKE_CERTS "' '" + dir + "' >/dev/null && bash '" +
+                                    extras + "' '" + dir + "' && touch '" + ready + "'";
         if (f == nullptr || std::system(command.c_str()) != 0) ADD_FAILURE() << "making the certificates failed";
     }
     ::flock(lock, LOCK_UN);
@@ -223,9 +223,11 @@ void Process::kill() {
 // ---- OpensslServer ----
 
 OpensslServer::OpensslServer(const std::vector<std::string>& extra) {
-    std::vector<std::string> args = {"openssl",    "s_server",          "-accept", "127.0.0.1:0",
-                                     "-cert",      certPath("server.pem"), "-key", certPath("server.key"),
-                                     "-naccept",   "1"};
+    std::vector<std::string> args = {"openssl",  "s_server",
+                                     "-accept",  "127.0.0.1:0",
+                                     "-cert",    certPath("server.pem"),
+                                     "-key",     certPath("server.key"),
+                                     "-naccept", "1"};
     args.insert(args.end(), extra.begin(), extra.end());
     process_ = std::make_unique<Process>(args);
     if (!process_->waitForOutput("ACCEPT 127.0.0.1:")) {

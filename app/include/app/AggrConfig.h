@@ -23,9 +23,9 @@
 inline constexpr std::size_t kConfigPathBytes = 260;
 
 struct AggrConfig {
-    String path;  // the configuration file; empty when the value is missing or too long
-    bool fileRead = false;        // the file parsed completely
-    bool hasAggrServer = false;   // the root has an "AggrServer" child
+    String path;                 // the configuration file; empty when the value is missing or too long
+    bool fileRead = false;       // the file parsed completely
+    bool hasAggrServer = false;  // the root has an "AggrServer" child
     // In the order they are read; each "has" flag tells whether the item
     // exists at all (an empty SslCAFile exists: no CA file is loaded).
     String caFile, keyFile, certFile;

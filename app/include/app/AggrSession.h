@@ -112,8 +112,8 @@ private:
     tarn::platform::Event m_messageEvent;  // auto-reset, unnamed: this socket's own
     std::atomic<bool> m_linkUp{false};
     mutable std::mutex m_messageLock;
-    String m_lastMessage;  // guarded by m_messageLock
-    String m_failure;  // guarded by m_messageLock; set once per socket
+    String m_lastMessage;                              // guarded by m_messageLock
+    String m_failure;                                  // guarded by m_messageLock; set once per socket
     tarn::platform::Event m_failedEvent{true, false};  // manual-reset: set once
     std::atomic<bool> m_linkFailed{false};
     std::atomic<bool> m_updatePending{false};

@@ -35,22 +35,22 @@ enum class CommandState { Sending, NotSent, SendFailed, Sent, Applied, NotApplie
 struct CommandRecord {
     using Clock = std::chrono::steady_clock;
 
-    int number = 0;       // 1, 2, ... in the order given
-    QDateTime given;      // local time the operator gave it
+    int number = 0;   // 1, 2, ... in the order given
+    QDateTime given;  // local time the operator gave it
     Clock::time_point sentAt{};
     CommandKind kind = CommandKind::TriggerOff;
-    String studio;        // the studio's name
-    String playlist;      // the playlist's name (its root "name")
-    String url;           // the playlist document's URL
+    String studio;    // the studio's name
+    String playlist;  // the playlist's name (its root "name")
+    String url;       // the playlist document's URL
     String eventId;
-    String title;         // the event's title when the command was given
-    String newServer;     // ServerChange only
+    String title;      // the event's title when the command was given
+    String newServer;  // ServerChange only
     CommandState state = CommandState::Sending;
-    String reason;        // why not sent / why the send failed
-    int fetchesSeen = 0;  // fetches after the send that did not show it
+    String reason;            // why not sent / why the send failed
+    int fetchesSeen = 0;      // fetches after the send that did not show it
     qint64 roundTripMs = -1;  // send to "applied"
-    QDateTime changed;    // when the state last changed
-    long ticket = 0;      // the send's ticket while it is posted
+    QDateTime changed;        // when the state last changed
+    long ticket = 0;          // the send's ticket while it is posted
 };
 
 // "off", "on", "change".

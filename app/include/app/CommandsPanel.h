@@ -30,6 +30,6 @@ public:
     QString Text(int row, int column) const;
 
 private:
-    QDockWidget* m_dock = nullptr;  // owned by the main window
+    QDockWidget* m_dock = nullptr;   // owned by the main window
     QTreeWidget* m_table = nullptr;  // owned by the dock
 };

@@ -87,6 +87,6 @@ private:
     int m_alarmSeconds = 10;
     int m_alertRow = -1;  // the row whose countdown cell carries an alert
     void UpdateCountdownAlert();
-    RunningEventState m_running;        // runningRow and countdown
+    RunningEventState m_running;  // runningRow and countdown
     std::chrono::steady_clock::time_point m_lastStep = std::chrono::steady_clock::now();
 };

@@ -12,7 +12,6 @@
 #include "framework/ControlBars.h"
 #include "framework/FrameWnd.h"
 
-
 class QScreen;
 
 class CMainFrame : public CMDIFrameWnd {

@@ -107,8 +107,8 @@ public:
     CMainFrame* GetMainFrame() const;
     void OnAppAbout();
 
-    CTime m_clockTime;     // the time shown, whole seconds
-    CTime m_clockBase;     // the wall-clock time of the last step
+    CTime m_clockTime;       // the time shown, whole seconds
+    CTime m_clockBase;       // the wall-clock time of the last step
     int m_clockRunning = 0;  // 1 from the first SetClock
 
 protected:

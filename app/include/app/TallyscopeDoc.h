@@ -71,7 +71,7 @@ public:
 private:
     void FetchEnded(bool ok, const String& error, const CElementNode& root);
 
-    int m_fetchId = 0;          // the running fetch; 0 none
+    int m_fetchId = 0;  // the running fetch; 0 none
     std::chrono::steady_clock::time_point m_fetchStarted{};
     bool m_fetchAgain = false;  // asked for again while one runs
     int m_fetchesEnded = 0;
@@ -79,7 +79,6 @@ private:
     String m_fetchError;
     QDateTime m_errorSince;
 };
-
 
 // The cache folder for local copies: $XDG_CACHE_HOME/tallyscope, or
 // ~/.cache/tallyscope; created when missing.

@@ -99,8 +99,8 @@ public:
     // after every update of the document).
     void UpdateFreshness();
 
-    CEventListCtrl m_list;     // control id 1
-    int m_initialized = 0;     // 1 once OnInitialUpdate has run
+    CEventListCtrl m_list;       // control id 1
+    int m_initialized = 0;       // 1 once OnInitialUpdate has run
     unsigned int m_timerId = 0;  // 0: no timer running
 
 private:

@@ -5,28 +5,28 @@
 
 // Standard commands.
 #define ID_SEPARATOR 0
-#define ID_FILE_NEW 0xE100       // 57600
-#define ID_FILE_OPEN 0xE101      // 57601
-#define ID_FILE_CLOSE 0xE102     // 57602
-#define ID_FILE_SAVE 0xE103      // 57603
-#define ID_FILE_SAVE_AS 0xE104   // 57604
-#define ID_FILE_MRU_FILE1 0xE110 // 57616; the recent-file entries follow
+#define ID_FILE_NEW 0xE100        // 57600
+#define ID_FILE_OPEN 0xE101       // 57601
+#define ID_FILE_CLOSE 0xE102      // 57602
+#define ID_FILE_SAVE 0xE103       // 57603
+#define ID_FILE_SAVE_AS 0xE104    // 57604
+#define ID_FILE_MRU_FILE1 0xE110  // 57616; the recent-file entries follow
 #define ID_FILE_MRU_FILE4 0xE113
 #define ID_FILE_MRU_FILE16 0xE11F
 #define ID_EDIT_COPY 0xE122
 #define ID_EDIT_CUT 0xE123
 #define ID_EDIT_PASTE 0xE125
 #define ID_EDIT_UNDO 0xE12B
-#define ID_WINDOW_NEW 0xE130     // 57648
+#define ID_WINDOW_NEW 0xE130  // 57648
 #define ID_WINDOW_ARRANGE 0xE131
 #define ID_WINDOW_CASCADE 0xE132
 #define ID_WINDOW_TILE_HORZ 0xE133
 #define ID_WINDOW_TILE_VERT 0xE134
-#define ID_APP_ABOUT 0xE140      // 57664
-#define ID_APP_EXIT 0xE141       // 57665
+#define ID_APP_ABOUT 0xE140  // 57664
+#define ID_APP_EXIT 0xE141   // 57665
 #define ID_NEXT_PANE 0xE150
 #define ID_PREV_PANE 0xE151
-#define ID_VIEW_TOOLBAR 0xE800   // 59392
+#define ID_VIEW_TOOLBAR 0xE800  // 59392
 #define ID_VIEW_STATUS_BAR 0xE801
 
 // Status-bar indicators.

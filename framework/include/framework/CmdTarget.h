@@ -67,7 +67,6 @@ public:
     // target had an entry for it (for Execute: the handler ran).
     virtual bool OnCmdMsg(UINT id, CmdKind kind, CCmdUI* ui);
 
-
 protected:
     CCmdTarget() = default;
 

@@ -53,9 +53,8 @@ public:
     // A QToolBar in parent (a CMDIFrameWnd) with these styles: TBSTYLE_FLAT in
     // ctrlStyle; CBRS_GRIPPER (movable), CBRS_TOOLTIPS, CBRS_FLYBY (prompts
     // in pane 0) and an alignment in style.
-    bool CreateEx(CWnd* parent, DWORD ctrlStyle = TBSTYLE_FLAT,
-                  DWORD style = WS_CHILD | WS_VISIBLE | CBRS_ALIGN_TOP, const CRect& borders = CRect(),
-                  UINT id = AFX_IDW_TOOLBAR);
+    bool CreateEx(CWnd* parent, DWORD ctrlStyle = TBSTYLE_FLAT, DWORD style = WS_CHILD | WS_VISIBLE | CBRS_ALIGN_TOP,
+                  const CRect& borders = CRect(), UINT id = AFX_IDW_TOOLBAR);
     bool Create(CWnd* parent, DWORD style = WS_CHILD | WS_VISIBLE | CBRS_TOP, UINT id = AFX_IDW_TOOLBAR);
     // Buttons from the toolbar resource: each button's tool tip and prompt
     // come from the string resource of its command id ("prompt\ntip").
@@ -139,8 +138,8 @@ private:
         UINT style = 0;
         String text;
         UINT iconId = 0;
-        int baseWidth = 0;           // 0 for the stretching pane
-        QWidget* box = nullptr;      // owned by the status bar widget
+        int baseWidth = 0;       // 0 for the stretching pane
+        QWidget* box = nullptr;  // owned by the status bar widget
         QLabel* iconLabel = nullptr;
         StatusPaneLabel* textLabel = nullptr;
         QObject* clickFilter = nullptr;  // owned by box

@@ -35,15 +35,7 @@ public:
         yesAttemptNative,
         yesAlreadyOpen
     };
-    enum DocStringIndex {
-        windowTitle,
-        docName,
-        fileNewName,
-        filterName,
-        filterExt,
-        regFileTypeId,
-        regFileTypeName
-    };
+    enum DocStringIndex { windowTitle, docName, fileNewName, filterName, filterExt, regFileTypeId, regFileTypeName };
 
     ~CDocTemplate() override;
 

@@ -34,8 +34,8 @@ public:
     // main frame menu and accelerators), runs OnCreate (which builds the view
     // of context), and fails (returns false, nothing left) when OnCreate
     // returns -1.
-    virtual bool LoadFrame(UINT resourceId, DWORD style = WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE,
-                           CWnd* parent = nullptr, CCreateContext* context = nullptr) = 0;
+    virtual bool LoadFrame(UINT resourceId, DWORD style = WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE, CWnd* parent = nullptr,
+                           CCreateContext* context = nullptr) = 0;
     virtual bool PreCreateWindow(CREATESTRUCT& cs);
     int OnCreate(CREATESTRUCT* cs) override;
     virtual bool OnCreateClient(CREATESTRUCT* cs, CCreateContext* context);

@@ -35,11 +35,11 @@
 // What a transfer gave.
 struct CHttpResult {
     std::string url;
-    bool ok = false;          // a response came (any status) and process kept it
-    DWORD error = 0;          // ERROR_INTERNET_* of a failed transfer, else 0
-    DWORD status = 0;         // the final response's HTTP status, 0 without one
-    std::string body;         // the response body
-    std::string message;      // why it failed, "" when ok
+    bool ok = false;      // a response came (any status) and process kept it
+    DWORD error = 0;      // ERROR_INTERNET_* of a failed transfer, else 0
+    DWORD status = 0;     // the final response's HTTP status, 0 without one
+    std::string body;     // the response body
+    std::string message;  // why it failed, "" when ok
 };
 
 class CHttpFetcher {
@@ -51,7 +51,7 @@ public:
         std::string agent = "Tallyscope";
         long connectMs = 10000;
         long totalMs = 30000;
-        bool direct = false;  // no proxy from the environment
+        bool direct = false;                        // no proxy from the environment
         std::function<void(CHttpResult&)> process;  // worker thread, optional
         std::function<void(CHttpResult&)> done;     // GUI thread, optional
     };

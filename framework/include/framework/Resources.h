@@ -62,7 +62,7 @@ struct CDialogItemResource {
     enum Kind { Text, Icon, Edit, ComboBox, PushButton, DefPushButton };
     Kind kind = Text;
     int id = IDC_STATIC;
-    String text;     // Icon: unused; the icon comes from iconId
+    String text;  // Icon: unused; the icon comes from iconId
     UINT iconId = 0;
     int x = 0, y = 0, cx = 0, cy = 0;
     UINT style = 0;  // ES_AUTOHSCROLL, CBS_DROPDOWN, CBS_SORT, ...

@@ -51,8 +51,8 @@ public:
     virtual bool OnIdle(long count);
 
     String m_pszAppName;
-    String m_pszRegistryKey;  // company name for the user settings
-    CWnd* m_pMainWnd = nullptr;  // deletes itself when destroyed
+    String m_pszRegistryKey;               // company name for the user settings
+    CWnd* m_pMainWnd = nullptr;            // deletes itself when destroyed
     CDocManager* m_pDocManager = nullptr;  // owned; made by the first AddDocTemplate
     int m_nCmdShow = SW_SHOWDEFAULT;
 
@@ -67,7 +67,6 @@ public:
     virtual CDocument* OpenDocumentFile(const char* fileName);
     virtual void AddToRecentFileList(const char* pathName);
     CRecentFileList* GetRecentFileList() const { return recentFiles_.get(); }
-
 
     // User settings, in the scope named by SetRegistryKey.
     String GetProfileString(const char* section, const char* entry, const char* defaultValue = "") const;

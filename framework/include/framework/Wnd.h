@@ -50,8 +50,7 @@ public:
 
     // Creates a plain child window (a QWidget) of parent with these styles
     // (WS_CHILD, WS_VISIBLE, WS_BORDER) and control id.
-    bool Create(const char* className, const char* windowName, DWORD style, const CRect& rect,
-                        CWnd* parent, UINT id);
+    bool Create(const char* className, const char* windowName, DWORD style, const CRect& rect, CWnd* parent, UINT id);
     // Takes a widget made elsewhere; fails when one is attached already.
     bool Attach(QWidget* widget);
     // Lets go of the widget without destroying it.

@@ -89,7 +89,7 @@ public:
         // bytes of source.
         void reallocate(int capacity, const char* source, int keep);
 
-        char* data_;     // owned
+        char* data_;  // owned
         int capacity_;
         int length_;
     };
@@ -233,22 +233,22 @@ private:
     int sendGathered(const unsigned char* prefix, const char* body, int length, int sent);
 
     InetAddr peer_;
-    std::atomic<SocketHandle> socket_;   // owned; replaced under lock_
-    DataBuffer receive_;                 // reactor thread
-    int32_t pending_ = 0;                // body bytes still to come; reactor thread
-    unsigned char prefix_[4] = {};       // a length prefix being collected; reactor thread
-    int prefixHave_ = 0;                 // its bytes so far; reactor thread
-    bool plainTransport_ = true;         // set before the socket is used
-    bool peekNext_ = true;               // the last frame was small; reactor thread
-    TQueue<DataBuffer*> sendQueue_;      // owned frames, oldest first; guarded by lock_
-    int headSent_ = 0;                   // bytes of the head frame already sent; guarded by lock_
-    bool writeBlocked_ = false;          // guarded by lock_
-    mutable ThreadLock lock_;            // the send lock
+    std::atomic<SocketHandle> socket_;  // owned; replaced under lock_
+    DataBuffer receive_;                // reactor thread
+    int32_t pending_ = 0;               // body bytes still to come; reactor thread
+    unsigned char prefix_[4] = {};      // a length prefix being collected; reactor thread
+    int prefixHave_ = 0;                // its bytes so far; reactor thread
+    bool plainTransport_ = true;        // set before the socket is used
+    bool peekNext_ = true;              // the last frame was small; reactor thread
+    TQueue<DataBuffer*> sendQueue_;     // owned frames, oldest first; guarded by lock_
+    int headSent_ = 0;                  // bytes of the head frame already sent; guarded by lock_
+    bool writeBlocked_ = false;         // guarded by lock_
+    mutable ThreadLock lock_;           // the send lock
 
     std::atomic<Reactor*> reactor_{nullptr};  // not owned; set by attach/detach
     std::atomic<bool> closing_{false};
-    int busy_ = 0;                       // own calls under way; reactor thread
-    bool deleteWhenIdle_ = false;        // reactor thread
+    int busy_ = 0;                 // own calls under way; reactor thread
+    bool deleteWhenIdle_ = false;  // reactor thread
 };
 
 }  // namespace tarn

@@ -56,8 +56,8 @@ public:
     void toSockAddr(sockaddr_in& out) const;
 
 private:
-    uint16_t port_;      // network byte order
-    uint32_t address_;   // network byte order; 0 = any address
+    uint16_t port_;     // network byte order
+    uint32_t address_;  // network byte order; 0 = any address
     uint32_t connectAddress_;
     bool portValid_;
 };

@@ -79,8 +79,8 @@ private:
     void replaceHandle();
     int bindAndListen(SocketHandle handle, int backlog);
 
-    AcceptHandler* handler_;               // not owned
-    std::atomic<SocketHandle> socket_;     // owned
+    AcceptHandler* handler_;            // not owned
+    std::atomic<SocketHandle> socket_;  // owned
     InetAddr local_;
     std::atomic<Reactor*> reactor_{nullptr};  // not owned
     std::unique_ptr<RetryTask> retry_;

@@ -130,7 +130,7 @@ public:
         BaseSocket* socket_;
         bool add_;
         platform::Event doneEvent_{false, false};  // auto-reset
-        int* result_;  // in the waiting caller's frame
+        int* result_;                              // in the waiting caller's frame
     };
 
     /// Carries a cancellation to the reactor thread; execute() and discard()
@@ -192,20 +192,20 @@ private:
     void serveDue();
     void endSequence();
 
-    TBatchQueue<Task*> postedTasks_;                     // own lock
+    TBatchQueue<Task*> postedTasks_;  // own lock
     // The reactor thread's: tasks taken in after the wake event was acquired
     // (their wake-up may have been swallowed by it); served first by the next
     // pass, which does not sleep. Never touched by other threads.
     TBatchQueue<Task*> carriedTasks_;
-    TPriorityQueue<Task*, SystemTime> scheduledTasks_;   // guarded by the base lock
-    TList<BaseSocket*> watchedSockets_;  // changed on the reactor thread only while the loop runs
+    TPriorityQueue<Task*, SystemTime> scheduledTasks_;  // guarded by the base lock
+    TList<BaseSocket*> watchedSockets_;                 // changed on the reactor thread only while the loop runs
     LockedObj<bool> running_;
     // The loop's thread while run() is under way; no thread otherwise.
     std::atomic<std::thread::id> loopThread_{};
-    bool stopped_ = false;         // guarded by the base lock; never cleared
-    Phase phase_ = Phase::kIdle;   // guarded by the base lock
+    bool stopped_ = false;                                // guarded by the base lock; never cleared
+    Phase phase_ = Phase::kIdle;                          // guarded by the base lock
     std::unique_ptr<platform::SocketEvent> socketEvent_;  // the reactor thread's, while the loop runs
-    TQueue<SocketHandle> unwatchedHandles_;  // reactor thread: removed, deselected at the next pass
+    TQueue<SocketHandle> unwatchedHandles_;               // reactor thread: removed, deselected at the next pass
     // Bumped by every change of watchedSockets_, on the thread making it.
     uint64_t watchedVersion_ = 0;
     // The reactor thread's: what the last pass selected, so that a pass in
@@ -231,8 +231,8 @@ private:
     // sleep ends. post() and schedule() wake it only while it is set, so a
     // post to a loop that is awake costs one load. 0 or 1.
     std::atomic<int> sleeping_{0};
-    const bool spinBeforeSleep_;     // more than one processor
-    bool lastPassPosted_ = false;    // the reactor thread's
+    const bool spinBeforeSleep_;   // more than one processor
+    bool lastPassPosted_ = false;  // the reactor thread's
     static constexpr int kLookBeforeSleepUs = 20;
 
     // Spare carriers of queueInLoop and runInLoop calls, owned by the reactor

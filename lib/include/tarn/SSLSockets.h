@@ -107,10 +107,10 @@ private:
     // The socket-layer code for a result r <= 0 of SSL_read or SSL_write.
     int mapFailure(SocketHandle handle, int r, int savedErrno, bool* wantsWrite);
 
-    ssl_st* ssl_ = nullptr;             // owned
-    SSLContext* context_;               // not owned
-    std::atomic<int> state_;            // TlsState; written on the reactor thread
-    bool shutdownRequested_ = false;    // our close was asked for
+    ssl_st* ssl_ = nullptr;           // owned
+    SSLContext* context_;             // not owned
+    std::atomic<int> state_;          // TlsState; written on the reactor thread
+    bool shutdownRequested_ = false;  // our close was asked for
     bool handshakeWantsWrite_ = false;
     bool readWantsWrite_ = false;
     TlsFailure failure_;
@@ -271,10 +271,10 @@ private:
     void serve();
     int shutdownLocal();
 
-    TlsCore tls_;                        // reactor thread, but for its state
+    TlsCore tls_;  // reactor thread, but for its state
     std::atomic<bool> handshakeDone_{false};
-    Step deferred_ = Step::kPending;     // the constructor's final outcome, acted on at the first event
-    bool inClose_ = false;               // a close is under way; reactor thread
+    Step deferred_ = Step::kPending;  // the constructor's final outcome, acted on at the first event
+    bool inClose_ = false;            // a close is under way; reactor thread
 };
 
 }  // namespace tarn

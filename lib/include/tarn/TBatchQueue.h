@@ -128,9 +128,9 @@ private:
     static constexpr int kSpareLimit = 1 << 20;
 
     SpinLock lock_;
-    bool closed_ = false;          // guarded by lock_
+    bool closed_ = false;                 // guarded by lock_
     NodeStash<Node> spare_{kSpareLimit};  // guarded by lock_
-    std::atomic<int> size_{0};     // written under lock_
+    std::atomic<int> size_{0};            // written under lock_
 };
 
 }  // namespace tarn

@@ -18,9 +18,7 @@ int createEventFd(bool signalled) {
 }  // namespace
 
 Event::Event(bool manualReset, bool initiallySignalled)
-    : fd_(createEventFd(initiallySignalled)),
-      manualReset_(manualReset),
-      state_(initiallySignalled ? 1 : 0) {}
+    : fd_(createEventFd(initiallySignalled)), manualReset_(manualReset), state_(initiallySignalled ? 1 : 0) {}
 
 Event::~Event() { ::close(fd_); }
 

@@ -39,12 +39,12 @@ struct State {
     uint32_t gen = 0;              // bumped on every reset and new selection
     long mask = 0;                 // the selected events
     Kind kind = Kind::Unknown;
-    uint8_t enabled = 0;           // events that may be recorded now
-    uint8_t pending = 0;           // recorded, not yet enumerated
-    bool requeued = false;         // a look-again is queued in the epoll set
-    bool lookAgain = false;        // a receive filled its buffer: look again before the next wait
-    bool listed = false;           // in the owner's look-again list
-    bool wasConnected = false;     // a connection existed on it at some time
+    uint8_t enabled = 0;        // events that may be recorded now
+    uint8_t pending = 0;        // recorded, not yet enumerated
+    bool requeued = false;      // a look-again is queued in the epoll set
+    bool lookAgain = false;     // a receive filled its buffer: look again before the next wait
+    bool listed = false;        // in the owner's look-again list
+    bool wasConnected = false;  // a connection existed on it at some time
     int errors[FD_MAX_EVENTS] = {};
 };
 
@@ -117,9 +117,7 @@ int bytesAvailable(int fd) {
 }
 
 // The close error WinSock gives for a connection that failed with err.
-int closeError(int err) {
-    return (err == ECONNRESET || err == EPIPE) ? WSAECONNRESET : wsaErrorFromErrno(err);
-}
+int closeError(int err) { return (err == ECONNRESET || err == EPIPE) ? WSAECONNRESET : wsaErrorFromErrno(err); }
 
 // What the kernel says about a handle the layer has not followed. Unknown with
 // *err set when it is no open socket.
@@ -203,64 +201,63 @@ void requeue(int fd, State& r, bool force) {
 // Turns what epoll reports for fd into recorded events. the record's lock held.
 void apply(int fd, State& r, uint32_t revents) {
     switch (r.kind) {
-    case Kind::Listening:
-        if ((revents & EPOLLIN) != 0) record(r, FD_ACCEPT_BIT, 0);
-        return;
-    case Kind::Connecting: {
-        if ((revents & (EPOLLOUT | EPOLLERR | EPOLLHUP)) == 0) return;
-        const int err = socketError(fd);
-        if (err == ECONNRESET || err == EPIPE) {
-            // It was connected and reset before anyone looked.
-            r.kind = Kind::Dead;
-            r.wasConnected = true;
-            record(r, FD_CONNECT_BIT, 0);
-            record(r, FD_CLOSE_BIT, WSAECONNRESET);
+        case Kind::Listening:
+            if ((revents & EPOLLIN) != 0) record(r, FD_ACCEPT_BIT, 0);
             return;
-        }
-        if (err != 0) {
-            // A failed connect is the connect event alone: the handle polls
-            // as hung up too, but it was never connected, so no close.
-            r.kind = Kind::Dead;
-            record(r, FD_CONNECT_BIT, wsaErrorFromErrno(err));
-            return;
-        }
-        if ((revents & EPOLLOUT) == 0) return;
-        r.kind = Kind::Connected;
-        r.wasConnected = true;
-        record(r, FD_CONNECT_BIT, 0);
-        record(r, FD_WRITE_BIT, 0);
-        [[fallthrough]];  // data or a close may have come with it
-    }
-    case Kind::Connected:
-    case Kind::PeerClosed: {
-        if ((revents & EPOLLERR) != 0) {
+        case Kind::Connecting: {
+            if ((revents & (EPOLLOUT | EPOLLERR | EPOLLHUP)) == 0) return;
             const int err = socketError(fd);
-            if (err != 0) {
-                // A reset or failure: one close with its error, and nothing
-                // else pending for the dead connection.
-                const bool report = r.kind == Kind::Connected;
+            if (err == ECONNRESET || err == EPIPE) {
+                // It was connected and reset before anyone looked.
                 r.kind = Kind::Dead;
-                r.pending = static_cast<uint8_t>(r.pending & ~(FD_READ | FD_WRITE | FD_OOB));
-                if (report) record(r, FD_CLOSE_BIT, closeError(err));
+                r.wasConnected = true;
+                record(r, FD_CONNECT_BIT, 0);
+                record(r, FD_CLOSE_BIT, WSAECONNRESET);
                 return;
             }
+            if (err != 0) {
+                // A failed connect is the connect event alone: the handle polls
+                // as hung up too, but it was never connected, so no close.
+                r.kind = Kind::Dead;
+                record(r, FD_CONNECT_BIT, wsaErrorFromErrno(err));
+                return;
+            }
+            if ((revents & EPOLLOUT) == 0) return;
+            r.kind = Kind::Connected;
+            r.wasConnected = true;
+            record(r, FD_CONNECT_BIT, 0);
+            record(r, FD_WRITE_BIT, 0);
+            [[fallthrough]];  // data or a close may have come with it
         }
-        const bool hungUp = (revents & (EPOLLRDHUP | EPOLLHUP)) != 0;
-        if ((revents & EPOLLPRI) != 0) record(r, FD_OOB_BIT, 0);
-        // At the end of the stream the handle polls readable for ever: only
-        // data still waiting makes a read event then.
-        if ((revents & EPOLLIN) != 0 && (!hungUp || bytesAvailable(fd) > 0)) record(r, FD_READ_BIT, 0);
-        if ((revents & EPOLLOUT) != 0) record(r, FD_WRITE_BIT, 0);
-        if (hungUp && r.kind == Kind::Connected) {
-            r.kind = Kind::PeerClosed;
-            record(r, FD_CLOSE_BIT, 0);
+        case Kind::Connected:
+        case Kind::PeerClosed: {
+            if ((revents & EPOLLERR) != 0) {
+                const int err = socketError(fd);
+                if (err != 0) {
+                    // A reset or failure: one close with its error, and nothing
+                    // else pending for the dead connection.
+                    const bool report = r.kind == Kind::Connected;
+                    r.kind = Kind::Dead;
+                    r.pending = static_cast<uint8_t>(r.pending & ~(FD_READ | FD_WRITE | FD_OOB));
+                    if (report) record(r, FD_CLOSE_BIT, closeError(err));
+                    return;
+                }
+            }
+            const bool hungUp = (revents & (EPOLLRDHUP | EPOLLHUP)) != 0;
+            if ((revents & EPOLLPRI) != 0) record(r, FD_OOB_BIT, 0);
+            // At the end of the stream the handle polls readable for ever: only
+            // data still waiting makes a read event then.
+            if ((revents & EPOLLIN) != 0 && (!hungUp || bytesAvailable(fd) > 0)) record(r, FD_READ_BIT, 0);
+            if ((revents & EPOLLOUT) != 0) record(r, FD_WRITE_BIT, 0);
+            if (hungUp && r.kind == Kind::Connected) {
+                r.kind = Kind::PeerClosed;
+                record(r, FD_CLOSE_BIT, 0);
+            }
+            return;
         }
-        return;
-    }
-    case Kind::Unknown:
-    case Kind::Idle:
-    case Kind::Dead:
-        return;
+        case Kind::Unknown:
+        case Kind::Idle:
+        case Kind::Dead: return;
     }
 }
 

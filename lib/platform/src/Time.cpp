@@ -47,12 +47,11 @@ void civilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
 
 bool systemTimeToFileTime(const SYSTEMTIME& in, FILETIME& out) {
     if (in.wYear < 1601 || in.wYear > 30828 || in.wMonth < 1 || in.wMonth > 12 || in.wDay < 1 ||
-        in.wDay > daysInMonth(in.wYear, in.wMonth) || in.wHour > 23 || in.wMinute > 59 ||
-        in.wSecond > 59 || in.wMilliseconds > 999) {
+        in.wDay > daysInMonth(in.wYear, in.wMonth) || in.wHour > 23 || in.wMinute > 59 || in.wSecond > 59 ||
+        in.wMilliseconds > 999) {
         return false;
     }
-    const uint64_t days =
-        static_cast<uint64_t>(daysFromCivil(in.wYear, in.wMonth, in.wDay) + kDaysTo1970);
+    const uint64_t days = static_cast<uint64_t>(daysFromCivil(in.wYear, in.wMonth, in.wDay) + kDaysTo1970);
     const uint64_t seconds = days * kSecondsPerDay + in.wHour * 3600u + in.wMinute * 60u + in.wSecond;
     const uint64_t ticks = seconds * kTicksPerSecond + in.wMilliseconds * kTicksPerMilli;
     if (ticks >= kTickLimit) return false;

@@ -84,7 +84,8 @@ public:
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         for (;;) {
             pollfd p{signalFd_, POLLIN, 0};
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
             const int r = ::poll(&p, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
             if (r > 0) return true;
             if (r == 0 || (r < 0 && errno != EINTR)) return false;

@@ -28,7 +28,7 @@
 namespace httplib {
 class Server;
 struct Response;
-}
+}  // namespace httplib
 
 namespace aggrsim {
 
@@ -52,7 +52,7 @@ class Session;
 
 /// A playlist with what the simulator knows about it.
 struct PlaylistEntry {
-    std::string file;                    // served as /playlists/<file>
+    std::string file;  // served as /playlists/<file>
     Playlist playlist;
     Frames startClock = 0;               // the clock when loaded: simulated time 0
     std::vector<std::string> studioIds;  // the studios that list it, in list order
@@ -130,7 +130,7 @@ struct Simulator::Impl : public tarn::AcceptHandler {
     std::map<std::string, std::string> snapshots;  // file -> document; guarded by snapshotLock
 
     std::chrono::steady_clock::time_point t0;  // simulated time 0
-    FnTask* timer = nullptr;                    // the scheduled playout step, if any; reactor thread
+    FnTask* timer = nullptr;                   // the scheduled playout step, if any; reactor thread
     int tlsPort = 0;
     int httpPort = 0;
     bool running = false;  // controlling thread
@@ -141,8 +141,8 @@ struct Simulator::Impl : public tarn::AcceptHandler {
 /// simulator. Reactor thread only.
 class Session final : public tarn::SSLConnectedSocket {
 public:
-    Session(tarn::SocketHandle socket, const tarn::InetAddr& peer, tarn::SSLContext* context,
-            Simulator::Impl& sim, uint64_t number);
+    Session(tarn::SocketHandle socket, const tarn::InetAddr& peer, tarn::SSLContext* context, Simulator::Impl& sim,
+            uint64_t number);
     ~Session() override;
 
     int handleEvents() override;

@@ -118,8 +118,8 @@ bool parseOptions(int argc, const char* const* argv, Options& out, std::string& 
             (arg == "--version" ? o.version : o.help) = true;
             continue;
         }
-        static const char* const kWithValue[] = {"--tls-port", "--http-port", "--bind",      "--url-host", "--certs",
-                                                 "--studios",  "--playlists", "--speed",     "--exec"};
+        static const char* const kWithValue[] = {"--tls-port", "--http-port", "--bind",  "--url-host", "--certs",
+                                                 "--studios",  "--playlists", "--speed", "--exec"};
         bool known = false;
         for (const char* k : kWithValue) known = known || arg == k;
         if (!known) {
@@ -144,7 +144,8 @@ bool parseOptions(int argc, const char* const* argv, Options& out, std::string& 
 }
 
 std::string usage(const std::string& program) {
-    return "Usage: " + program + " --certs DIR [OPTION]...\n"
+    return "Usage: " + program +
+           " --certs DIR [OPTION]...\n"
            "A simulated aggregation server: TLS sessions with client certificates,\n"
            "playlists over HTTP, simulated playout, control commands on standard input.\n"
            "\n"
@@ -156,8 +157,12 @@ std::string usage(const std::string& program) {
            "      --bind=ADDR        IPv4 address to listen on (default 127.0.0.1)\n"
            "      --url-host=HOST    host written into playlist URLs (default: the bind\n"
            "                         address; 127.0.0.1 when binding 0.0.0.0)\n"
-           "      --studios=FILE     studio list (default " + defaultStudiosFile() + ")\n"
-           "      --playlists=DIR    playlist files (default " + defaultPlaylistsDir() + ")\n"
+           "      --studios=FILE     studio list (default " +
+           defaultStudiosFile() +
+           ")\n"
+           "      --playlists=DIR    playlist files (default " +
+           defaultPlaylistsDir() +
+           ")\n"
            "      --speed=X          simulated seconds per real second (default 1; 0 stops\n"
            "                         automatic playout, only 'advance' moves it)\n"
            "      --exec=CMD         a control command run after start-up, in order;\n"
@@ -186,7 +191,8 @@ std::string usage(const std::string& program) {
 }
 
 std::string versionText() {
-    return "tallyscope-aggr-sim " TALLYSCOPE_VERSION "\n"
+    return "tallyscope-aggr-sim " TALLYSCOPE_VERSION
+           "\n"
            "Copyright (C) 2026 Corvane.\n"
            "Proprietary software: use it under your licence agreement with Corvane.\n";
 }

@@ -130,8 +130,8 @@ Moment toMoment(Frames frames) {
 std::string formatClock(Frames frames) {
     const Moment m = toMoment(frames);
     char text[64];
-    std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d", static_cast<long long>(m.year), m.month,
-                  m.day, m.hh, m.mm, m.ss);
+    std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d", static_cast<long long>(m.year), m.month, m.day,
+                  m.hh, m.mm, m.ss);
     return text;
 }
 
@@ -153,9 +153,9 @@ int toInt(const char* text) {
 
 const char* commandName(Command::Kind kind) {
     switch (kind) {
-    case Command::Kind::kNoQuorTrigger: return "NoQuorTrigger";
-    case Command::Kind::kEnableQuorTrigger: return "EnableQuorTrigger";
-    case Command::Kind::kChangeQuorServer: return "ChangeQuorServer";
+        case Command::Kind::kNoQuorTrigger: return "NoQuorTrigger";
+        case Command::Kind::kEnableQuorTrigger: return "EnableQuorTrigger";
+        case Command::Kind::kChangeQuorServer: return "ChangeQuorServer";
     }
     return "";
 }
@@ -349,22 +349,20 @@ bool Playlist::apply(const Command& command, Frames now) {
     for (pugi::xml_node e : events()) {
         if (command.eventId != e.attribute("id").value()) continue;
         switch (command.kind) {
-        case Command::Kind::kNoQuorTrigger:
-        case Command::Kind::kEnableQuorTrigger: {
-            const char* active = command.kind == Command::Kind::kEnableQuorTrigger ? "true" : "false";
-            pugi::xml_node trigger = e.child("QuorTrigger");
-            if (trigger) {
-                setAttr(trigger, "active", active);
-            } else {
-                trigger = e.append_child("QuorTrigger");
-                setAttr(trigger, "active", active);
-                setAttr(trigger, "sent", "false");
+            case Command::Kind::kNoQuorTrigger:
+            case Command::Kind::kEnableQuorTrigger: {
+                const char* active = command.kind == Command::Kind::kEnableQuorTrigger ? "true" : "false";
+                pugi::xml_node trigger = e.child("QuorTrigger");
+                if (trigger) {
+                    setAttr(trigger, "active", active);
+                } else {
+                    trigger = e.append_child("QuorTrigger");
+                    setAttr(trigger, "active", active);
+                    setAttr(trigger, "sent", "false");
+                }
+                break;
             }
-            break;
-        }
-        case Command::Kind::kChangeQuorServer:
-            setAttr(e, "quorServer", command.quorServer.c_str());
-            break;
+            case Command::Kind::kChangeQuorServer: setAttr(e, "quorServer", command.quorServer.c_str()); break;
         }
         setClock(now);
         return true;

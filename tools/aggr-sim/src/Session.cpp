@@ -9,8 +9,8 @@
 
 namespace aggrsim {
 
-Session::Session(tarn::SocketHandle socket, const tarn::InetAddr& peer, tarn::SSLContext* context,
-                 Simulator::Impl& sim, uint64_t number)
+Session::Session(tarn::SocketHandle socket, const tarn::InetAddr& peer, tarn::SSLContext* context, Simulator::Impl& sim,
+                 uint64_t number)
     : tarn::SSLConnectedSocket(socket, peer, context),
       sim_(sim),
       number_(number),

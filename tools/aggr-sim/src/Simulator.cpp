@@ -158,8 +158,8 @@ void Simulator::Impl::loadPlaylists() {
     }
     for (const Studio& s : studios.studios()) {
         for (const std::string& f : s.playlistFiles) {
-            const bool known = std::any_of(playlists.begin(), playlists.end(),
-                                           [&](const auto& p) { return p->file == f; });
+            const bool known =
+                std::any_of(playlists.begin(), playlists.end(), [&](const auto& p) { return p->file == f; });
             if (!known) log.line("warning playlist missing studio=" + logQuoted(s.id) + " file=" + logQuoted(f));
         }
     }
@@ -172,8 +172,9 @@ bool Simulator::Impl::makeTlsContext(std::string& error) {
             tarn::TarnString((dirPath + "/server.pem").c_str()), tarn::TarnString((dirPath + "/server.key").c_str()),
             tarn::TarnString(""), tarn::TarnString((dirPath + "/ca.pem").c_str()), tarn::TarnString(kCiphers), true);
     } catch (const tarn::SSLContextError& e) {
-        error = "TLS context from " + dirPath + " (ca.pem, server.pem, server.key): " +
-                (e.getMessage() != nullptr ? e.getMessage() : "error") + " (" + std::to_string(e.getCode()) + ")";
+        error = "TLS context from " + dirPath +
+                " (ca.pem, server.pem, server.key): " + (e.getMessage() != nullptr ? e.getMessage() : "error") + " (" +
+                std::to_string(e.getCode()) + ")";
         return false;
     }
     return true;
@@ -311,7 +312,8 @@ void Simulator::Impl::sessionOpened(Session& s) {
 
 void Simulator::Impl::sessionGone(Session& s) {
     sessions.erase(s.number());
-    log.line("session closed session=" + std::to_string(s.number()) + " peer=" + s.peerText() + " reason=" + s.reason());
+    log.line("session closed session=" + std::to_string(s.number()) + " peer=" + s.peerText() +
+             " reason=" + s.reason());
 }
 
 void Simulator::Impl::onPayload(Session& s, std::string_view payload) {
@@ -336,7 +338,8 @@ void Simulator::Impl::onStudioId(Session& s, std::string_view id) {
 
 void Simulator::Impl::onCommand(Session& s, std::string_view payload) {
     const std::string who = "session=" + std::to_string(s.number());
-    log.line("command received " + who + " length=" + std::to_string(payload.size()) + " payload=" + logQuoted(payload));
+    log.line("command received " + who + " length=" + std::to_string(payload.size()) +
+             " payload=" + logQuoted(payload));
     Command c;
     std::string reason;
     if (!parseCommand(payload, c, reason)) {
@@ -436,8 +439,8 @@ void Simulator::Impl::reschedule() {
         any = true;
     }
     if (!any) return;
-    const double ms = std::ceil(static_cast<double>(std::max<Frames>(soonest, 0)) * 1000.0 /
-                                (kFramesPerSecond * options.speed)) + 1;
+    const double ms =
+        std::ceil(static_cast<double>(std::max<Frames>(soonest, 0)) * 1000.0 / (kFramesPerSecond * options.speed)) + 1;
     tarn::SystemTime when = tarn::SystemTime::now();
     when += static_cast<int>(std::clamp<double>(ms, 1, kMaxTimerMs));
     timer = new FnTask([this] { onTimer(); });
@@ -569,11 +572,12 @@ void Simulator::Impl::closeAll() {
     tarn::SystemTime when = tarn::SystemTime::now();
     when += kCloseGraceMs;
     reactor.schedule(when, new FnTask([this, closing] {
-        for (uint64_t n : closing) {
-            const auto it = sessions.find(n);
-            if (it != sessions.end() && !it->second->isClosing()) it->second->abort("closed-by-server");
-        }
-    }));
+                         for (uint64_t n : closing) {
+                             const auto it = sessions.find(n);
+                             if (it != sessions.end() && !it->second->isClosing())
+                                 it->second->abort("closed-by-server");
+                         }
+                     }));
 }
 
 void Simulator::Impl::status() {
@@ -586,7 +590,8 @@ void Simulator::Impl::status() {
         int n = 0;
         for (const auto& [k, s] : sessions)
             if (!s->isClosing() && s->hasStudio() && s->studio() == st.id) ++n;
-        log.line("status studio id=" + logQuoted(st.id) + " name=" + logQuoted(st.name) + " sessions=" + std::to_string(n));
+        log.line("status studio id=" + logQuoted(st.id) + " name=" + logQuoted(st.name) +
+                 " sessions=" + std::to_string(n));
     }
     for (const auto& p : playlists) {
         log.line("status playlist file=" + logQuoted(p->file) + " name=" + logQuoted(p->playlist.name()) +

@@ -45,10 +45,10 @@ const char* PlaylistColumnHeading(int column);
 
 // Row images, indices into the list's image list.
 enum PlaylistImage {
-    kImageBlank = 0,        // segment "-1": no operator command on this row
-    kImageTriggerSent = 1,  // black arrow pointing right
+    kImageBlank = 0,          // segment "-1": no operator command on this row
+    kImageTriggerSent = 1,    // black arrow pointing right
     kImageTriggerActive = 2,  // green disc
-    kImageTriggerIdle = 3   // red disc
+    kImageTriggerIdle = 3     // red disc
 };
 
 struct PlaylistEvent {

@@ -32,8 +32,7 @@ public:
     // let the library decide. Throws std::invalid_argument when the fields
     // cannot be represented; FromLocal is the form that does not throw.
     CTime(int year, int month, int day, int hour, int minute, int second, int dst = -1);
-    static std::optional<CTime> FromLocal(int year, int month, int day, int hour, int minute, int second,
-                                          int dst = -1);
+    static std::optional<CTime> FromLocal(int year, int month, int day, int hour, int minute, int second, int dst = -1);
 
     static CTime GetCurrentTime();
 

@@ -24,8 +24,8 @@ public:
     void line(const std::string& text);
 
 private:
-    std::mutex m_;       // one line at a time
-    std::FILE* out_;     // not owned
+    std::mutex m_;    // one line at a time
+    std::FILE* out_;  // not owned
     Sink sink_;
 };
 

@@ -168,12 +168,12 @@ private:
     friend struct SocketEventAccess;
     const int epfd_;
     std::atomic<bool> signalled_{false};
-    std::atomic<size_t> members_{0};    // handles selected into this event
-    std::atomic<uint64_t> epoch_{0};    // see selectionEpoch()
-    std::mutex lock_;                   // guards lookAgain_
+    std::atomic<size_t> members_{0};  // handles selected into this event
+    std::atomic<uint64_t> epoch_{0};  // see selectionEpoch()
+    std::mutex lock_;                 // guards lookAgain_
     std::vector<SocketHandle> lookAgain_;
     std::vector<SocketHandle> lookAgainTaken_;  // the waiting thread's, for flushLookAgain
-    int wakeFd_ = -1;  // the wake descriptor in the epoll set; the waiting thread's
+    int wakeFd_ = -1;                           // the wake descriptor in the epoll set; the waiting thread's
 };
 
 /// WSAEnumNetworkEvents with no event object: hands out the events pending on

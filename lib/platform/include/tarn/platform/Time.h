@@ -22,9 +22,7 @@ struct FILETIME {
     uint32_t dwHighDateTime = 0;
 };
 
-inline uint64_t toTicks(const FILETIME& ft) {
-    return (uint64_t{ft.dwHighDateTime} << 32) | ft.dwLowDateTime;
-}
+inline uint64_t toTicks(const FILETIME& ft) { return (uint64_t{ft.dwHighDateTime} << 32) | ft.dwLowDateTime; }
 inline FILETIME fromTicks(uint64_t ticks) {
     return FILETIME{static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)};
 }
