@@ -70,8 +70,14 @@ SECONDS ?= 30
 fuzz: deps
 	@BUILD_DIR=$(BUILD_DIR) JOBS=$(JOBS) tests/fuzz/run-fuzzers $(SECONDS)
 
-format:
+# The sources as .clang-format has them; `make format-check` (CI) changes
+# nothing and fails on any difference.
+.PHONY: format-check
+format: deps
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+format-check: deps
+	@git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
 
 clean:
 	rm -rf build build-* 
