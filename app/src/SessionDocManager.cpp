@@ -580,6 +580,9 @@ void CSessionDocManager::OnIdleSession(CMainFrame* frame) {
     FollowReconnect(frame);
 
     if (!LinkUp() && !m_attemptRunning) {
+        // The link may have gone down since the look above: noted first,
+        // with its own socket's reason, before a reconnect replaces it.
+        ShowLinks(frame);
         const Clock::time_point now = Clock::now();
         if (now >= m_nextAttempt) {
             if (frame != nullptr) frame->SetMessagePane("Reconnecting...");
