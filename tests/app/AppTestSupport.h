@@ -1,9 +1,13 @@
 // The viewer's test fixture and helpers.
 #pragma once
 
+#include <arpa/inet.h>
 #include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -87,5 +91,33 @@ protected:
 inline std::string PaneText(CTallyscopeApp& app, int index) {
     return app.GetMainFrame()->m_wndStatusBar.GetPaneDisplayText(index).GetString();
 }
+
+// A TCP listener on 127.0.0.1 that never accepts: the kernel completes the
+// connection and nothing is ever said on it. Port 0 picks a free one.
+class SilentPeer {
+public:
+    explicit SilentPeer(int port = 0) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int one = 1;
+        ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd_, 8) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            std::abort();
+        port_ = ntohs(a.sin_port);
+    }
+    ~SilentPeer() { ::close(fd_); }
+    SilentPeer(const SilentPeer&) = delete;
+    SilentPeer& operator=(const SilentPeer&) = delete;
+    int port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
 
 }  // namespace apptest

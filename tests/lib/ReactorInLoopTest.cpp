@@ -1,5 +1,6 @@
 // Functions carried to the loop's thread: runInLoop (the caller waits) and
 // queueInLoop (fire and forget), around the loop's start and its stop.
+#include "../support/TestSupport.h"
 #include "tarn/CrashLog.h"
 #include "tarn/QuorException.h"
 #include "tarn/Reactor.h"
@@ -27,18 +28,7 @@ namespace {
 
 constexpr uint32_t kLimitMs = 5000;
 
-struct Journal {
-    std::mutex m;
-    std::vector<std::string> lines;
-    void add(const std::string& s) {
-        std::lock_guard<std::mutex> g(m);
-        lines.push_back(s);
-    }
-    std::vector<std::string> snapshot() {
-        std::lock_guard<std::mutex> g(m);
-        return lines;
-    }
-};
+using Journal = testsupport::Journal;
 
 class NamedTask : public Task {
 public:
