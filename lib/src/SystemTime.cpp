@@ -12,14 +12,6 @@ namespace {
 
 constexpr int64_t kTicksPerMilli = 10'000;
 
-// The fields of 1601-01-01 00:00:00.000, the value of any construction whose
-// conversion is refused.
-platform::SYSTEMTIME epoch() {
-    platform::SYSTEMTIME st;
-    platform::fileTimeToSystemTime(platform::fromTicks(0), st);
-    return st;
-}
-
 // atoi, refused (false) when the value does not fit the field's range.
 bool field(const char* text, int low, int high, uint16_t& out) {
     const long v = std::strtol(text, nullptr, 10);
@@ -46,21 +38,20 @@ int millisecondsOf(const char* text) {
 
 }  // namespace
 
-SystemTime::SystemTime() : st_(epoch()) {
-    platform::FILETIME ft;
-    if (platform::systemTimeToFileTime(platform::getSystemTime(), ft))
-        setTicks(static_cast<int64_t>(platform::toTicks(ft)));
+SystemTime::SystemTime() {
+    const uint64_t ticks = platform::toTicks(platform::getSystemTimeAsFileTime());
+    if (ticks < (uint64_t{1} << 63)) setTicks(static_cast<int64_t>(ticks));
 }
 
-SystemTime::SystemTime(const platform::FILETIME& fileTime) : st_(epoch()) {
+SystemTime::SystemTime(const platform::FILETIME& fileTime) {
     const uint64_t ticks = platform::toTicks(fileTime);
     if (ticks < (uint64_t{1} << 63)) setTicks(static_cast<int64_t>(ticks));
 }
 
-SystemTime::SystemTime(int milliseconds) : st_(epoch()) { setTicks(int64_t{milliseconds} * kTicksPerMilli); }
+SystemTime::SystemTime(int milliseconds) { setTicks(int64_t{milliseconds} * kTicksPerMilli); }
 
-SystemTime::SystemTime(const TarnString& text) : st_(epoch()) {
-    if (!parse(text)) st_ = epoch();
+SystemTime::SystemTime(const TarnString& text) {
+    if (!parse(text)) ticks_ = 0;
 }
 
 SystemTime SystemTime::now() { return SystemTime(); }
@@ -88,10 +79,14 @@ bool SystemTime::parse(const TarnString& text) {
 }
 
 bool SystemTime::setTicks(int64_t ticks) {
+    // Every count from 0 below 2^63 converts to fields, so this is the one test.
     if (ticks < 0) return false;
-    if (!platform::fileTimeToSystemTime(platform::fromTicks(static_cast<uint64_t>(ticks)), st_)) return false;
     ticks_ = ticks;
     return true;
+}
+
+void SystemTime::get(platform::SYSTEMTIME& out) const {
+    platform::fileTimeToSystemTime(platform::fromTicks(static_cast<uint64_t>(ticks())), out);
 }
 
 platform::FILETIME SystemTime::toFileTime() const { return platform::fromTicks(static_cast<uint64_t>(ticks())); }
@@ -125,17 +120,19 @@ SystemTime& SystemTime::operator-=(int milliseconds) {
 }
 
 void SystemTime::toString(TarnString& out, int formatCode) const {
+    platform::SYSTEMTIME st;
+    get(st);
     TarnString text;
     switch (formatCode) {
         case 0:
-            text.format("%04d-%02d-%02d %02d:%02d:%02d.%03d", st_.wYear, st_.wMonth, st_.wDay, st_.wHour, st_.wMinute,
-                        st_.wSecond, st_.wMilliseconds);
+            text.format("%04d-%02d-%02d %02d:%02d:%02d.%03d", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute,
+                        st.wSecond, st.wMilliseconds);
             break;
         case 1:
-            text.format("%02d.%02d.%04d-%02d.%02d.%02d", st_.wMonth, st_.wDay, st_.wYear, st_.wHour, st_.wMinute,
-                        st_.wSecond);
+            text.format("%02d.%02d.%04d-%02d.%02d.%02d", st.wMonth, st.wDay, st.wYear, st.wHour, st.wMinute,
+                        st.wSecond);
             break;
-        case 2: text.format("%02d:%02d:%02d.%03d", st_.wHour, st_.wMinute, st_.wSecond, st_.wMilliseconds); break;
+        case 2: text.format("%02d:%02d:%02d.%03d", st.wHour, st.wMinute, st.wSecond, st.wMilliseconds); break;
         default: text.format("Unknown Time Format %d Requested", formatCode); break;
     }
     out.append(text);

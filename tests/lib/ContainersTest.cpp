@@ -443,6 +443,52 @@ TEST(TPriorityQueue, RandomPushesComeOutSortedAndStable) {
     }
 }
 
+// Pushes, pops and removals from the middle mixed on one queue, so that
+// spare nodes come back and runs of equal keys start, grow and vanish; after
+// every step both link directions agree with a plain stable model.
+TEST(TPriorityQueue, MixedPushPopAndRemovalKeepBothLinkDirectionsInStableOrder) {
+    std::mt19937 rng(11);
+    for (const int descending : {0, 1}) {
+        TPriorityQueue<int, int> q(descending);
+        std::vector<std::pair<int, int>> model;  // (priority, data) in serving order
+        auto servedBefore = [&](int a, int b) { return descending ? a > b : a < b; };
+        for (int step = 0; step < 4000; ++step) {
+            const unsigned action = rng() % 10;
+            if (action < 6 || model.empty()) {
+                const int prio = static_cast<int>(rng() % 40);
+                q.push(step, prio);
+                auto at = std::find_if(model.begin(), model.end(),
+                                       [&](const auto& e) { return servedBefore(prio, e.first); });
+                model.insert(at, {prio, step});
+            } else if (action < 8) {
+                const auto e = q.pop();
+                ASSERT_EQ(model.front(), std::make_pair(e.priority, e.data)) << "step " << step;
+                model.erase(model.begin());
+            } else {
+                const size_t victim = rng() % model.size();
+                TPriorityQueue<int, int>::Iterator it(q);
+                for (size_t i = 0; i < victim; ++i) it.Step();
+                ASSERT_EQ(model[victim].second, it.iterator().data);
+                q.remove(it);
+                model.erase(model.begin() + static_cast<std::ptrdiff_t>(victim));
+            }
+            ASSERT_EQ(static_cast<int>(model.size()), q.getCount());
+            size_t i = 0;
+            for (auto* n = q.first(); n != nullptr; n = n->next, ++i) {
+                ASSERT_LT(i, model.size());
+                ASSERT_EQ(model[i], std::make_pair(n->value.priority, n->value.data)) << "step " << step;
+            }
+            ASSERT_EQ(model.size(), i);
+            for (auto* n = q.last(); n != nullptr; n = n->prev) {
+                ASSERT_GT(i, 0u);
+                --i;
+                ASSERT_EQ(model[i].second, n->value.data) << "backwards, step " << step;
+            }
+            ASSERT_EQ(0u, i);
+        }
+    }
+}
+
 TEST(TPriorityQueue, EmptyQueueRaisesAndStaysEmpty) {
     TPriorityQueue<int, int> q;
     expectQuor([&] { q.pop(); }, kPopMsg);

@@ -41,7 +41,7 @@ public:
 
     int64_t toMilliseconds() const { return ticks() / 10'000; }
     platform::FILETIME toFileTime() const;
-    void get(platform::SYSTEMTIME& out) const { out = st_; }
+    void get(platform::SYSTEMTIME& out) const;
     /// Appends the text of the value: 0 "2002-08-30 14:05:09.007",
     /// 1 "08.30.2002-14.05.09", 2 "14:05:09.007".
     void toString(TarnString& out, int formatCode) const;
@@ -52,9 +52,9 @@ private:
     bool setTicks(int64_t ticks);
     bool parse(const TarnString& text);
 
-    platform::SYSTEMTIME st_;
-    // The tick count of st_, kept beside it: comparisons are the hot path of
-    // the reactor's timer queue and must not convert calendar fields each time.
+    // Only the tick count is kept; the calendar fields are worked out when
+    // asked for. Arithmetic and comparison are the hot path of the reactor's
+    // timer queue, and an 8-byte value keeps its entries small.
     int64_t ticks_ = 0;
 };
 

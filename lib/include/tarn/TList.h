@@ -108,6 +108,25 @@ protected:
         ++count_;
     }
 
+    /// Links n between two neighbours the caller already knows (`after` null:
+    /// n becomes the head; `before` null: the tail), with stores only, so
+    /// that a caller that knows both never waits for a neighbour's links.
+    void linkBetween(Node* n, Node* after, Node* before) {
+        n->prev = after;
+        n->next = before;
+        if (after != nullptr) {
+            after->next = n;
+        } else {
+            head_ = n;
+        }
+        if (before != nullptr) {
+            before->prev = n;
+        } else {
+            tail_ = n;
+        }
+        ++count_;
+    }
+
     void insertBefore(Node* n, Node* before) {
         n->next = before;
         n->prev = before->prev;

@@ -5,8 +5,10 @@
 
 #include <iterator>
 #include <map>
+#include <new>
 #include <memory>
 #include <utility>
+#include <vector>
 
 namespace tarn {
 
@@ -60,50 +62,45 @@ public:
     int push(const T& data, P priority) {
         // Allocate before touching the list, so that a failed allocation
         // leaves the queue as it was.
-        std::unique_ptr<Node> owned(spareNodes_.take());
-        if (owned) {
-            owned->value.priority = priority;
-            owned->value.data = data;
-        } else {
-            owned = std::make_unique<Node>(Node{PriorityData<T, P>{priority, data}, nullptr, nullptr});
-        }
+        Node* n = takeSpare(data, priority);
+        // Both neighbours come from the index: the list's own links are only
+        // written, so a push into a large queue does not wait on a node that
+        // is far from the cache. The index is small (one entry per distinct
+        // priority) and stays near.
         const ServedBefore servedBefore = runs_.key_comp();
-        if (this->tail_ != nullptr && !servedBefore(priority, this->tail_->value.priority)) {
-            // Served no earlier than the tail (the usual case of timers set
-            // in increasing order): append, extending the last run or
-            // starting one at the end of the index, without a search.
-            auto last = std::prev(runs_.end());
-            if (servedBefore(last->first, priority)) {
-                runs_.emplace_hint(runs_.end(), std::move(priority), Run{owned.get(), owned.get(), 0});
-                last = std::prev(runs_.end());
+        try {
+            if (this->tail_ != nullptr && !servedBefore(priority, this->tail_->value.priority)) {
+                // Served no earlier than the tail (the usual case of timers
+                // set in increasing order): append, extending the last run or
+                // starting one at the end of the index, without a search.
+                auto last = std::prev(runs_.end());
+                if (servedBefore(last->first, priority)) {
+                    last = runs_.emplace_hint(runs_.end(), std::move(priority), Run{n, n, 0});
+                }
+                this->linkBetween(n, this->tail_, nullptr);
+                last->second.last = n;
+                ++last->second.count;
+                return this->count_;
             }
-            Node* n = owned.release();
-            this->appendNode(n);
-            last->second.last = n;
-            ++last->second.count;
-            return this->count_;
-        }
-        auto run = runs_.find(priority);
-        if (run != runs_.end()) {
-            Node* n = owned.release();
-            Node* after = run->second.last;
-            if (after->next != nullptr) {
-                this->insertBefore(n, after->next);
-            } else {
-                this->appendNode(n);
+            auto run = runs_.lower_bound(priority);
+            if (run != runs_.end() && !servedBefore(priority, run->first)) {
+                // A run of this priority: behind its last entry, in front of
+                // the first entry of the next run.
+                auto next = std::next(run);
+                this->linkBetween(n, run->second.last, next != runs_.end() ? next->second.first : nullptr);
+                run->second.last = n;
+                ++run->second.count;
+                return this->count_;
             }
-            run->second.last = n;
-            ++run->second.count;
-            return this->count_;
-        }
-        const auto next = runs_.upper_bound(priority);
-        Node* before = next != runs_.end() ? next->second.first : nullptr;
-        runs_.emplace_hint(next, std::move(priority), Run{owned.get(), owned.get(), 1});
-        Node* n = owned.release();
-        if (before != nullptr) {
-            this->insertBefore(n, before);
-        } else {
-            this->appendNode(n);
+            // A new run in front of `run` (the end only in an empty queue)
+            // and behind the run before it, if any.
+            Node* before = run != runs_.end() ? run->second.first : nullptr;
+            Node* after = run != runs_.begin() ? std::prev(run)->second.last : nullptr;
+            runs_.emplace_hint(run, std::move(priority), Run{n, n, 1});
+            this->linkBetween(n, after, before);
+        } catch (...) {
+            releaseNode(n);
+            throw;
         }
         return this->count_;
     }
@@ -127,7 +124,17 @@ public:
     int isDescending() const { return descending_; }
 
 protected:
-    void releaseNode(Node* n) override { spareNodes_.give(n); }
+    void releaseNode(Node* n) override {
+        // Kept by address only: giving a node back writes nothing to it.
+        if (spareNodes_.size() < kSpareLimit) {
+            try {
+                spareNodes_.push_back(n);
+                return;
+            } catch (const std::bad_alloc&) {
+            }
+        }
+        delete n;
+    }
 
     void unlinking(const Node* n) override {
         // The front entry (every pop) belongs to the first run: no search.
@@ -144,13 +151,30 @@ protected:
 
 private:
     // As many spare entries as a busy timer queue holds; a few megabytes at most.
-    static constexpr int kSpareLimit = 1 << 17;
+    static constexpr size_t kSpareLimit = size_t{1} << 17;
+
+    // A spare node holding the entry, or a new one; raises only when none
+    // can be had.
+    Node* takeSpare(const T& data, const P& priority) {
+        if (spareNodes_.empty()) return new Node{PriorityData<T, P>{priority, data}, nullptr, nullptr};
+        Node* n = spareNodes_.back();
+        spareNodes_.pop_back();
+        n->value.priority = priority;
+        n->value.data = data;
+        return n;
+    }
+
+    static void deleteAll(std::vector<Node*>& nodes) {
+        for (Node* n : nodes) delete n;
+    }
 
     const int descending_;
     // Declared before the index and after nothing that uses them: they
     // outlive the index's nodes and are gone before the base frees the list.
-    BlockStash runBlocks_{kSpareLimit};
-    NodeStash<Node> spareNodes_{kSpareLimit};
+    BlockStash runBlocks_{static_cast<int>(kSpareLimit)};
+    struct Spares : std::vector<Node*> {
+        ~Spares() { deleteAll(*this); }
+    } spareNodes_;
     Runs runs_;
 };
 

@@ -82,13 +82,16 @@ bool fileTimeToSystemTime(const FILETIME& in, SYSTEMTIME& out) {
     return true;
 }
 
-SYSTEMTIME getSystemTime() {
+FILETIME getSystemTimeAsFileTime() {
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);
-    const uint64_t ticks = (static_cast<uint64_t>(ts.tv_sec) + kDaysTo1970 * kSecondsPerDay) * kTicksPerSecond +
-                           static_cast<uint64_t>(ts.tv_nsec) / 1'000'000 * kTicksPerMilli;
+    return fromTicks((static_cast<uint64_t>(ts.tv_sec) + kDaysTo1970 * kSecondsPerDay) * kTicksPerSecond +
+                     static_cast<uint64_t>(ts.tv_nsec) / 1'000'000 * kTicksPerMilli);
+}
+
+SYSTEMTIME getSystemTime() {
     SYSTEMTIME st;
-    fileTimeToSystemTime(fromTicks(ticks), st);
+    fileTimeToSystemTime(getSystemTimeAsFileTime(), st);
     return st;
 }
 

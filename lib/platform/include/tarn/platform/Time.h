@@ -38,6 +38,10 @@ bool fileTimeToSystemTime(const FILETIME& in, SYSTEMTIME& out);
 /// The current time in UTC.
 SYSTEMTIME getSystemTime();
 
+/// The current time in UTC as ticks, at the same millisecond resolution as
+/// getSystemTime(), without the calendar fields.
+FILETIME getSystemTimeAsFileTime();
+
 /// Milliseconds of the monotonic clock, wrapping at 2^32 like GetTickCount.
 uint32_t getTickCount();
 
