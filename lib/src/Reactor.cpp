@@ -444,7 +444,9 @@ void Reactor::loop() {
             } else {
                 // One epoll_wait sleeps on both objects and records the sockets'
                 // events as it returns. A wake-up is acquired after the tasks ran.
-                result = socketEvent_->waitWith(getWakeEvent(), timeoutMs(), false);
+                const uint32_t ms = timeoutMs();
+                result = socketsSoon(ms);
+                if (result == platform::kWaitTimeout) result = socketEvent_->waitWith(getWakeEvent(), ms, false);
             }
             sleeping_.store(0, std::memory_order_relaxed);
         }
@@ -486,6 +488,22 @@ bool Reactor::postedSoon(bool countMode) {
         if (postedTasks_.sizeHint() > 0 || wakeCount_.count() != seenWakes_) return true;
         if (i % 32 == 0 && std::chrono::steady_clock::now() >= until) return false;
     }
+}
+
+uint32_t Reactor::socketsSoon(uint32_t timeoutMs) {
+    // Only after socket traffic, never with a timer due within the look, and
+    // not on one processor. A look is one epoll_wait that does not sleep; the
+    // yield between looks lets a peer on the same processor run at once.
+    if (!spinBeforeSleep_ || !lastPassSockets_ || timeoutMs == 0) return platform::kWaitTimeout;
+    lastPassSockets_ = false;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(kSocketLookBeforeSleepUs);
+    do {
+        const uint32_t result = socketEvent_->waitWith(getWakeEvent(), 0, false);
+        if (result != platform::kWaitTimeout) return result;
+        if (postedTasks_.sizeHint() > 0) return platform::kWaitObject0;
+        std::this_thread::yield();
+    } while (std::chrono::steady_clock::now() < until);
+    return platform::kWaitTimeout;
 }
 
 uint32_t Reactor::sleepOnWakeCount(uint32_t ms) {
@@ -569,6 +587,7 @@ void Reactor::servePosted() {
 
 void Reactor::serveSockets() {
     socketEvent_->reset();
+    lastPassSockets_ = true;
     if (!running_.get()) return;
     // Handlers may add or remove sockets: they change the watched set, and the
     // change shows from the next pass; this pass serves the copy.

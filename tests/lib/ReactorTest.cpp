@@ -453,6 +453,35 @@ TEST(ReactorSockets, IdleWatchedSocketsCostNoCpu) {
     for (auto& s : sockets) EXPECT_EQ(1, s->stopCalls.load());
 }
 
+TEST(ReactorSockets, EventsPostsAndTimersThatComeRightAfterASocketPassAreAllServed) {
+    // Right after serving a socket the loop looks for more before it sleeps:
+    // whatever comes during that look (an event on either socket, a post, a
+    // timer) is served, and none waits for a later wake-up.
+    Journal j;
+    PairSocket a, b;
+    Reactor r;
+    r.addSocket(&a);
+    r.addSocket(&b);
+    ASSERT_EQ(0, r.start());
+    for (int i = 0; i < 300; ++i) {
+        PairSocket& s = i % 2 == 0 ? a : b;
+        s.poke();
+        ASSERT_EQ(kWaitObject0, s.served.wait(kLimitMs)) << "event " << i;
+        if (i % 3 == 0) {
+            NamedTask posted(j, "p");
+            r.post(&posted);
+            ASSERT_EQ(kWaitObject0, posted.done.wait(kLimitMs)) << "post " << i;
+        } else if (i % 3 == 1) {
+            NamedTask timed(j, "t");
+            r.schedule(inMs(0), &timed);
+            ASSERT_EQ(kWaitObject0, timed.done.wait(kLimitMs)) << "timer " << i;
+        }
+    }
+    EXPECT_EQ(300, a.reads.load() + b.reads.load());
+    r.stop();
+    EXPECT_EQ(200u, j.size());
+}
+
 TEST(ReactorSockets, ALoopWithNoSocketWaitingForAFarTimerCostsNoCpu) {
     // With nothing watched the loop sleeps on its wake counter with the
     // timer's time-out.

@@ -57,12 +57,15 @@ TEST(TaskMemory, ABlockDeletedOnTheLoopThreadIsHandedToThePostersNextTask) {
     constexpr int kTasks = 200;
     int reused = -1;
     std::thread poster([&] {
+        // All made before any is posted, so that none is recycled meanwhile
+        // and the set holds as many blocks as tasks.
         std::set<const void*> deleted;
+        std::vector<Big*> made;
         for (int i = 0; i < kTasks; ++i) {
-            auto* t = new Big(static_cast<std::uint8_t>(i));
-            deleted.insert(t);
-            reactor.post(t);  // deletes itself on the loop thread
+            made.push_back(new Big(static_cast<std::uint8_t>(i)));
+            deleted.insert(made.back());
         }
+        for (Big* t : made) reactor.post(t);  // deletes itself on the loop thread
         class Mark : public Task {
         public:
             void execute() override { ran.store(true); }

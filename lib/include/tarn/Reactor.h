@@ -175,6 +175,12 @@ private:
     // Whether posted tasks are there or come within a short look (only after
     // a pass that served some, and only with no socket to watch).
     bool postedSoon(bool countMode);
+    /// With sockets watched, after a pass that served them: polls the
+    /// sockets and the wake-up without sleeping for a few tens of
+    /// microseconds, yielding the processor between looks, since a reply to
+    /// what the pass sent often comes within that. The result of the look
+    /// that found something, or kWaitTimeout. The reactor thread's.
+    uint32_t socketsSoon(uint32_t timeoutMs);
     // Direct change on the calling thread: nothing once the loop has stopped.
     int changeSockets(BaseSocket* socket, bool add);
     // The change itself, for requests served on the reactor thread (also
@@ -231,9 +237,11 @@ private:
     // sleep ends. post() and schedule() wake it only while it is set, so a
     // post to a loop that is awake costs one load. 0 or 1.
     std::atomic<int> sleeping_{0};
-    const bool spinBeforeSleep_;   // more than one processor
-    bool lastPassPosted_ = false;  // the reactor thread's
+    const bool spinBeforeSleep_;    // more than one processor
+    bool lastPassPosted_ = false;   // the reactor thread's
+    bool lastPassSockets_ = false;  // the reactor thread's
     static constexpr int kLookBeforeSleepUs = 20;
+    static constexpr int kSocketLookBeforeSleepUs = 50;
 
     // Spare carriers of queueInLoop and runInLoop calls, owned by the reactor
     // and guarded by spareLock_. A carrier in use is not here: a queued one
