@@ -4,6 +4,7 @@
 #include "tarn/platform/Time.h"
 
 #include <cstdint>
+#include <functional>
 
 namespace tarn {
 
@@ -47,6 +48,7 @@ public:
     void toString(TarnString& out, int formatCode) const;
 
 private:
+    friend struct std::hash<SystemTime>;
     int64_t ticks() const { return ticks_; }
     /// Stores the value of `ticks`; false (and no change) when out of range.
     bool setTicks(int64_t ticks);
@@ -59,3 +61,9 @@ private:
 };
 
 }  // namespace tarn
+
+/// Equal instants hash alike, so that time keys can index hash tables.
+template <>
+struct std::hash<tarn::SystemTime> {
+    std::size_t operator()(const tarn::SystemTime& t) const noexcept { return std::hash<int64_t>{}(t.ticks()); }
+};

@@ -3,6 +3,8 @@
 #include "tarn/NodeStash.h"
 #include "tarn/TList.h"
 
+#include <cstdint>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <new>
@@ -50,6 +52,97 @@ class TPriorityQueue : public TList<PriorityData<T, P>> {
         int count;
     };
     using Runs = std::map<P, Run, ServedBefore, PoolAllocator<std::pair<const P, Run>>>;
+    using RunIt = typename Runs::iterator;
+
+    // Priorities that std::hash covers are also found through a hash table,
+    // so that a push into an existing run does not walk the tree. Others
+    // use the tree alone.
+    static constexpr bool kHashed = requires(const P& p) { std::hash<P>{}(p); };
+
+    // Open addressing with linear probing over tree iterators (the tree's
+    // end marks a free slot); removal shifts the following entries back, so
+    // no tombstones pile up. Grows before it is half full, never shrinks.
+    class RunTable {
+    public:
+        RunIt find(const P& key, Runs& runs) const {
+            if (slots_.empty()) return runs.end();
+            for (std::size_t i = home(key);; i = (i + 1) & mask_) {
+                const RunIt it = slots_[i];
+                if (it == runs.end()) return it;
+                if (it->first <= key && it->first >= key) return it;
+            }
+        }
+        /// Makes room for `count` runs; the only step that may raise.
+        void reserve(std::size_t count, Runs& runs) {
+            if (count * 2 <= slots_.size()) return;
+            std::size_t capacity = slots_.empty() ? 16 : slots_.size() * 2;
+            while (count * 2 > capacity) capacity *= 2;
+            std::vector<RunIt> grown(capacity, runs.end());
+            slots_.swap(grown);
+            mask_ = capacity - 1;
+            shift_ = 64;
+            for (std::size_t c = capacity; c > 1; c >>= 1) --shift_;
+            for (RunIt it = runs.begin(); it != runs.end(); ++it) place(it, runs);
+        }
+        /// After reserve().
+        void insert(RunIt it, Runs& runs) { place(it, runs); }
+        void erase(RunIt it, Runs& runs) {
+            if (slots_.empty()) return;
+            std::size_t hole = home(it->first);
+            while (slots_[hole] != it) {
+                if (slots_[hole] == runs.end()) return;  // not here: cannot happen
+                hole = (hole + 1) & mask_;
+            }
+            for (std::size_t j = (hole + 1) & mask_; slots_[j] != runs.end(); j = (j + 1) & mask_) {
+                const std::size_t want = home(slots_[j]->first);
+                // Move the entry back unless its home lies cyclically in (hole, j].
+                const bool stays = hole < j ? (want > hole && want <= j) : (want > hole || want <= j);
+                if (!stays) {
+                    slots_[hole] = slots_[j];
+                    hole = j;
+                }
+            }
+            slots_[hole] = runs.end();
+        }
+
+    private:
+        std::size_t home(const P& key) const {
+            // Fibonacci hashing: times with few low bits (whole milliseconds)
+            // still spread over the table.
+            const std::uint64_t h = static_cast<std::uint64_t>(std::hash<P>{}(key));
+            return static_cast<std::size_t>((h * 0x9E3779B97F4A7C15ull) >> shift_) & mask_;
+        }
+        void place(RunIt it, Runs& runs) {
+            std::size_t i = home(it->first);
+            while (slots_[i] != runs.end()) i = (i + 1) & mask_;
+            slots_[i] = it;
+        }
+        std::vector<RunIt> slots_;
+        std::size_t mask_ = 0;
+        unsigned shift_ = 64;
+    };
+
+    // The run of `priority`, or the end.
+    RunIt findRun(const P& priority) {
+        if constexpr (kHashed) {
+            return table_.find(priority, runs_);
+        } else {
+            return runs_.find(priority);
+        }
+    }
+    // Adds a run to the index; the table has room (reserveRun).
+    RunIt addRun(RunIt hint, P priority, Node* n, int count) {
+        const RunIt it = runs_.emplace_hint(hint, std::move(priority), Run{n, n, count});
+        if constexpr (kHashed) table_.insert(it, runs_);
+        return it;
+    }
+    void reserveRun() {
+        if constexpr (kHashed) table_.reserve(runs_.size() + 1, runs_);
+    }
+    void eraseRun(RunIt it) {
+        if constexpr (kHashed) table_.erase(it, runs_);
+        runs_.erase(it);
+    }
 
 public:
     explicit TPriorityQueue(int descending = 0)
@@ -75,15 +168,23 @@ public:
                 // starting one at the end of the index, without a search.
                 auto last = std::prev(runs_.end());
                 if (servedBefore(last->first, priority)) {
-                    last = runs_.emplace_hint(runs_.end(), std::move(priority), Run{n, n, 0});
+                    reserveRun();
+                    last = addRun(runs_.end(), std::move(priority), n, 0);
                 }
                 this->linkBetween(n, this->tail_, nullptr);
                 last->second.last = n;
                 ++last->second.count;
                 return this->count_;
             }
-            auto run = runs_.lower_bound(priority);
-            if (run != runs_.end() && !servedBefore(priority, run->first)) {
+            auto run = findRun(priority);
+            if (run == runs_.end()) {
+                // Not in the table; the tree has the last word (a hash that
+                // tells equal keys apart would otherwise make a second run).
+                run = runs_.upper_bound(priority);
+                run = run != runs_.begin() && !servedBefore(std::prev(run)->first, priority) ? std::prev(run)
+                                                                                             : runs_.end();
+            }
+            if (run != runs_.end()) {
                 // A run of this priority: behind its last entry, in front of
                 // the first entry of the next run.
                 auto next = std::next(run);
@@ -92,11 +193,13 @@ public:
                 ++run->second.count;
                 return this->count_;
             }
-            // A new run in front of `run` (the end only in an empty queue)
-            // and behind the run before it, if any.
+            // A new run, in front of the first run served after it (the end
+            // only in an empty queue) and behind the run before that, if any.
+            reserveRun();
+            run = runs_.upper_bound(priority);
             Node* before = run != runs_.end() ? run->second.first : nullptr;
             Node* after = run != runs_.begin() ? std::prev(run)->second.last : nullptr;
-            runs_.emplace_hint(run, std::move(priority), Run{n, n, 1});
+            addRun(run, std::move(priority), n, 1);
             this->linkBetween(n, after, before);
         } catch (...) {
             releaseNode(n);
@@ -138,11 +241,11 @@ protected:
 
     void unlinking(const Node* n) override {
         // The front entry (every pop) belongs to the first run: no search.
-        auto run = n == this->head_ ? runs_.begin() : runs_.find(n->value.priority);
+        auto run = n == this->head_ ? runs_.begin() : findRun(n->value.priority);
         if (run == runs_.end()) return;  // cannot happen: every node is indexed
         Run& r = run->second;
         if (--r.count == 0) {
-            runs_.erase(run);
+            eraseRun(run);
             return;
         }
         if (r.first == n) r.first = n->next;
@@ -159,6 +262,8 @@ private:
         if (spareNodes_.empty()) return new Node{PriorityData<T, P>{priority, data}, nullptr, nullptr};
         Node* n = spareNodes_.back();
         spareNodes_.pop_back();
+        // The next push writes the next spare: start fetching it now.
+        if (!spareNodes_.empty()) __builtin_prefetch(spareNodes_.back(), 1);
         n->value.priority = priority;
         n->value.data = data;
         return n;
@@ -176,6 +281,7 @@ private:
         ~Spares() { deleteAll(*this); }
     } spareNodes_;
     Runs runs_;
+    RunTable table_;  // iterators into runs_; destroyed before it
 };
 
 }  // namespace tarn
