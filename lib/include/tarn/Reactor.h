@@ -198,11 +198,14 @@ private:
     void serveDue();
     void endSequence();
 
-    TBatchQueue<Task*> postedTasks_;  // own lock
+    // Posters and the loop meet on postedTasks_ and sleeping_; each has a
+    // cache line of its own, so that what only the loop writes never makes a
+    // poster miss.
+    alignas(64) TBatchQueue<Task*> postedTasks_;  // own lock
     // The reactor thread's: tasks taken in after the wake event was acquired
     // (their wake-up may have been swallowed by it); served first by the next
     // pass, which does not sleep. Never touched by other threads.
-    TBatchQueue<Task*> carriedTasks_;
+    alignas(64) TBatchQueue<Task*> carriedTasks_;
     TPriorityQueue<Task*, SystemTime> scheduledTasks_;  // guarded by the base lock
     TList<BaseSocket*> watchedSockets_;                 // changed on the reactor thread only while the loop runs
     LockedObj<bool> running_;
@@ -236,10 +239,10 @@ private:
     // Set by the loop from just before its last look at the queues until its
     // sleep ends. post() and schedule() wake it only while it is set, so a
     // post to a loop that is awake costs one load. 0 or 1.
-    std::atomic<int> sleeping_{0};
-    const bool spinBeforeSleep_;    // more than one processor
-    bool lastPassPosted_ = false;   // the reactor thread's
-    bool lastPassSockets_ = false;  // the reactor thread's
+    alignas(64) std::atomic<int> sleeping_{0};
+    alignas(64) const bool spinBeforeSleep_;  // more than one processor
+    bool lastPassPosted_ = false;             // the reactor thread's
+    bool lastPassSockets_ = false;            // the reactor thread's
     static constexpr int kLookBeforeSleepUs = 20;
     static constexpr int kSocketLookBeforeSleepUs = 50;
 
