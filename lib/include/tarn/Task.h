@@ -40,9 +40,7 @@ public:
     static void* operator new(std::size_t, void* where) noexcept { return where; }
     static void operator delete(void*, void*) noexcept {}
     static void* operator new(std::size_t size, std::align_val_t align) { return ::operator new(size, align); }
-    static void operator delete(void* block, std::size_t size, std::align_val_t align) noexcept {
-        ::operator delete(block, size, align);
-    }
+    static void operator delete(void* block, std::align_val_t align) noexcept { ::operator delete(block, align); }
 };
 
 }  // namespace tarn
