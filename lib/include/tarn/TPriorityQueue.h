@@ -177,12 +177,12 @@ public:
                 return this->count_;
             }
             auto run = findRun(priority);
+            auto after = runs_.end();  // the first run served after the new entry, once looked up
             if (run == runs_.end()) {
                 // Not in the table; the tree has the last word (a hash that
                 // tells equal keys apart would otherwise make a second run).
-                run = runs_.upper_bound(priority);
-                run = run != runs_.begin() && !servedBefore(std::prev(run)->first, priority) ? std::prev(run)
-                                                                                             : runs_.end();
+                after = runs_.upper_bound(priority);
+                if (after != runs_.begin() && !servedBefore(std::prev(after)->first, priority)) run = std::prev(after);
             }
             if (run != runs_.end()) {
                 // A run of this priority: behind its last entry, in front of
@@ -195,12 +195,11 @@ public:
             }
             // A new run, in front of the first run served after it (the end
             // only in an empty queue) and behind the run before that, if any.
-            reserveRun();
-            run = runs_.upper_bound(priority);
-            Node* before = run != runs_.end() ? run->second.first : nullptr;
-            Node* after = run != runs_.begin() ? std::prev(run)->second.last : nullptr;
-            addRun(run, std::move(priority), n, 1);
-            this->linkBetween(n, after, before);
+            reserveRun();  // the table only: the tree's iterators stay valid
+            Node* before = after != runs_.end() ? after->second.first : nullptr;
+            Node* behind = after != runs_.begin() ? std::prev(after)->second.last : nullptr;
+            addRun(after, std::move(priority), n, 1);
+            this->linkBetween(n, behind, before);
         } catch (...) {
             releaseNode(n);
             throw;
