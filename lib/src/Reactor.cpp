@@ -314,7 +314,7 @@ void Reactor::schedule(const SystemTime& when, Task* task) {
     if (task == nullptr) return;
     bool earliest = false;
     {
-        std::lock_guard<BaseThread> guard(*this);
+        std::lock_guard<SpinLock> guard(timersLock_);
         if (!stopped_) {
             // Only a new front entry shortens the loop's wait; any other
             // falls due no earlier than the one the loop waits for.
@@ -341,7 +341,7 @@ void Reactor::cancelScheduledTask(Task* task) {
 }
 
 void Reactor::unschedule(Task* task) {
-    std::lock_guard<BaseThread> guard(*this);
+    std::lock_guard<SpinLock> guard(timersLock_);
     for (TList<PriorityData<Task*, SystemTime>>::Iterator it(scheduledTasks_); it.hasCurrent(); it.Step()) {
         if (it.iterator().data == task) {
             scheduledTasks_.remove(it);
@@ -558,9 +558,12 @@ void Reactor::selectWatched() {
 }
 
 uint32_t Reactor::timeoutMs() {
-    std::lock_guard<BaseThread> guard(*this);
-    if (scheduledTasks_.getCount() == 0) return platform::kInfinite;
-    SystemTime due = scheduledTasks_.peek().priority;
+    SystemTime due;
+    {
+        std::lock_guard<SpinLock> guard(timersLock_);
+        if (scheduledTasks_.getCount() == 0) return platform::kInfinite;
+        due = scheduledTasks_.peek().priority;
+    }
     const SystemTime now = SystemTime::now();  // read once for both the test and the difference
     if (due <= now) return 0;
     due -= now;
@@ -612,7 +615,7 @@ void Reactor::serveDue() {
     std::vector<Task*>& due = dueTasks_;  // kept between passes: no allocation per pass
     due.clear();
     {
-        std::lock_guard<BaseThread> guard(*this);
+        std::lock_guard<SpinLock> guard(timersLock_);
         while (scheduledTasks_.getCount() > 0 && scheduledTasks_.peek().priority <= now) {
             due.push_back(scheduledTasks_.pop().data);
         }
@@ -629,11 +632,12 @@ void Reactor::endSequence() {
     guardedStep(*this, [&] {
         {
             std::lock_guard<BaseThread> guard(*this);
+            std::lock_guard<SpinLock> timers(timersLock_);
             stopped_ = true;
         }
         carriedTasks_.takeAll(rest);
         postedTasks_.closeAndTakeAll(rest);
-        std::lock_guard<BaseThread> guard(*this);
+        std::lock_guard<SpinLock> timers(timersLock_);
         while (scheduledTasks_.getCount() > 0) rest.add(scheduledTasks_.pop().data);
     });
     for (TList<Task*>::Iterator it(rest); it.hasCurrent(); it.Step()) {

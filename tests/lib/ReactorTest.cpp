@@ -297,6 +297,67 @@ TEST(ReactorTasks, CancelFromAnotherThreadAndFromTheReactorThread) {
     }
 }
 
+TEST(ReactorTasks, TimersSetFromSeveralThreadsWhileTheLoopFiresRunOnceEachInTheirOrder) {
+    // Four threads set timers while earlier ones fall due and fire; each
+    // thread's timers share a few due times, so its own order must hold.
+    constexpr int kThreads = 4;
+    constexpr int kPerThread = 1500;
+    struct Stamp : Task {
+        std::atomic<int>* sequence = nullptr;
+        int thread = 0;
+        int index = 0;
+        std::atomic<int> runs{0};
+        int ranAt = -1;  // written on the loop thread, read after the stop
+        void execute() override {
+            ranAt = sequence->fetch_add(1);
+            ++runs;
+        }
+        void discard() override {}
+    };
+    std::atomic<int> sequence{0};
+    std::vector<std::vector<Stamp>> stamps(kThreads);
+    for (int t = 0; t < kThreads; ++t) {
+        stamps[static_cast<size_t>(t)] = std::vector<Stamp>(kPerThread);
+        for (int i = 0; i < kPerThread; ++i) {
+            Stamp& s = stamps[static_cast<size_t>(t)][static_cast<size_t>(i)];
+            s.sequence = &sequence;
+            s.thread = t;
+            s.index = i;
+        }
+    }
+    Reactor r;
+    ASSERT_EQ(0, r.start());
+    const SystemTime base = SystemTime::now();
+    std::vector<std::thread> setters;
+    for (int t = 0; t < kThreads; ++t) {
+        setters.emplace_back([&, t] {
+            for (int i = 0; i < kPerThread; ++i) {
+                SystemTime due = base;
+                due += (i / 100) * 5;  // 15 due times, 5 ms apart, 100 timers each
+                r.schedule(due, &stamps[static_cast<size_t>(t)][static_cast<size_t>(i)]);
+            }
+        });
+    }
+    for (auto& s : setters) s.join();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLimitMs);
+    while (sequence.load() < kThreads * kPerThread && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    r.stop();
+    ASSERT_EQ(kThreads * kPerThread, sequence.load());
+    for (int t = 0; t < kThreads; ++t) {
+        for (int i = 0; i < kPerThread; ++i) {
+            const Stamp& s = stamps[static_cast<size_t>(t)][static_cast<size_t>(i)];
+            ASSERT_EQ(1, s.runs.load()) << "thread " << t << " timer " << i;
+            if (i > 0) {
+                // Same due time or a later one: after the thread's previous timer.
+                EXPECT_GT(s.ranAt, stamps[static_cast<size_t>(t)][static_cast<size_t>(i - 1)].ranAt)
+                    << "thread " << t << " timer " << i;
+            }
+        }
+    }
+}
+
 TEST(ReactorTasks, RaisingTasksAreLoggedAndTheBatchGoesOn) {
     CrashLogCapture log;
     Journal j;

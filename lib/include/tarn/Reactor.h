@@ -206,13 +206,16 @@ private:
     // (their wake-up may have been swallowed by it); served first by the next
     // pass, which does not sleep. Never touched by other threads.
     alignas(64) TBatchQueue<Task*> carriedTasks_;
-    TPriorityQueue<Task*, SystemTime> scheduledTasks_;  // guarded by the base lock
+    // The timer queue has a lock of its own: a short spin lock, since it is
+    // held for a push, a look at the front or the due entries of one pass.
+    alignas(64) SpinLock timersLock_;
+    TPriorityQueue<Task*, SystemTime> scheduledTasks_;  // guarded by timersLock_
     TList<BaseSocket*> watchedSockets_;                 // changed on the reactor thread only while the loop runs
     LockedObj<bool> running_;
     // The loop's thread while run() is under way; no thread otherwise.
     std::atomic<std::thread::id> loopThread_{};
-    bool stopped_ = false;                                // guarded by the base lock; never cleared
-    Phase phase_ = Phase::kIdle;                          // guarded by the base lock
+    bool stopped_ = false;        // written under the base lock and timersLock_, read under either; never cleared
+    Phase phase_ = Phase::kIdle;  // guarded by the base lock
     std::unique_ptr<platform::SocketEvent> socketEvent_;  // the reactor thread's, while the loop runs
     TQueue<SocketHandle> unwatchedHandles_;               // reactor thread: removed, deselected at the next pass
     // Bumped by every change of watchedSockets_, on the thread making it.
