@@ -96,17 +96,7 @@ public:
     const Node* last() const { return tail_; }
 
 protected:
-    void appendNode(Node* n) {
-        n->next = nullptr;
-        n->prev = tail_;
-        if (tail_ != nullptr) {
-            tail_->next = n;
-        } else {
-            head_ = n;
-        }
-        tail_ = n;
-        ++count_;
-    }
+    void appendNode(Node* n) { linkBetween(n, tail_, nullptr); }
 
     /// Links n between two neighbours the caller already knows (`after` null:
     /// n becomes the head; `before` null: the tail), with stores only, so
