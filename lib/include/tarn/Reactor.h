@@ -206,8 +206,9 @@ private:
     // (their wake-up may have been swallowed by it); served first by the next
     // pass, which does not sleep. Never touched by other threads.
     alignas(64) TBatchQueue<Task*> carriedTasks_;
-    // The timer queue has a lock of its own: a short spin lock, since it is
-    // held for a push, a look at the front or the due entries of one pass.
+    // The timer queue has a lock of its own: a spin lock, held for a push, a
+    // look at the front, one pass's due entries or a cancel's walk; a waiter
+    // yields after a few spins, so a long hold does not keep it spinning.
     alignas(64) SpinLock timersLock_;
     TPriorityQueue<Task*, SystemTime> scheduledTasks_;  // guarded by timersLock_
     TList<BaseSocket*> watchedSockets_;                 // changed on the reactor thread only while the loop runs
